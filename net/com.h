@@ -1,0 +1,188 @@
+#ifndef NET_COM_H
+#define NET_COM_H
+
+// Object and error conventions shared by the network objects (net/tcp,
+// net/ftp, net/http): interface identifiers, constant error records, the
+// routines that build, merge and install the calling thread's error object,
+// and a base template that writes QueryInterface/AddRef/Release once.
+//
+// Failing an operation: just before it returns its negative code, a network
+// operation does exactly one of
+//   RaiseRecord(record)              its own failure, gives record.code;
+//   RaiseWindowsError(wsaCode)       a failed socket call, gives E_UNEXPECTED;
+//   ChainRecord(record, inner, iid)  an inner object failed, gives record.code;
+//   ClearError(code)                 allocation, conversion, short write,
+//                                    unknown identifier: no error object.
+
+#include <new>
+#include <stdint.h>
+#include <windows.h>
+#include <ole2.h>
+#include <oaidl.h>
+
+// The program's own interface identifiers.
+extern const IID IID_IFtpClient;      // {A993F340-6183-11D0-B555-444553540000}
+extern const IID IID_INetNode;        // {A993F341-6183-11D0-B555-444553540000}
+extern const IID IID_ITcpSocket;      // {A993F342-6183-11D0-B555-444553540000}
+extern const IID IID_ITcpConnection;  // {A993F343-6183-11D0-B555-444553540000}
+extern const IID IID_ITcpListener;    // {A993F344-6183-11D0-B555-444553540000}
+extern const IID IID_ITcpNode;        // {A993F345-6183-11D0-B555-444553540000}
+extern const IID IID_IHttpClient;     // {0B382FC0-62A2-11D0-B555-444553540000}
+
+// ---------------------------------------------------------------------------
+// Constant error records.
+//
+// A StaticErrorInfo is an IErrorInfo object in constant storage: its first
+// field is the interface table, so a pointer to it is an IErrorInfo pointer
+// (AsErrorInfo). AddRef and Release do nothing and return 999, so a record
+// can be handed to SetErrorInfo and to anything that counts references.
+// QueryInterface answers IErrorInfo and IUnknown without counting; GetGUID
+// gives *iid or the zero identifier when iid is null; GetSource and
+// GetDescription give new wide strings (null when the text is null);
+// GetHelpFile gives null; GetHelpContext gives 0. All give S_OK.
+struct StaticErrorInfoVtbl;
+
+struct StaticErrorInfo {
+    const StaticErrorInfoVtbl *vtbl;
+    const IID *iid;           // module's interface identifier, or null
+    HRESULT code;             // failure code the record stands for
+    const char *source;       // "FTP client", "HTTP client", or null
+    const char *description;  // 8-bit text, or null
+};
+
+extern const StaticErrorInfoVtbl kStaticErrorInfoVtbl;
+
+// Defines a record: STATIC_ERROR_INFO(kName, IID_IHttpClient, 0x8004A200,
+// "HTTP client", "unable to connect to HTTP server");
+#define STATIC_ERROR_INFO(name, iid, code, source, description) \
+    const StaticErrorInfo name = {&kStaticErrorInfoVtbl, &(iid), \
+                                  (HRESULT)(code), source, description}
+
+// The record as an interface pointer (no reference is counted).
+inline IErrorInfo *AsErrorInfo(const StaticErrorInfo &record) {
+    return reinterpret_cast<IErrorInfo *>(const_cast<StaticErrorInfo *>(&record));
+}
+
+// ---------------------------------------------------------------------------
+// Shared routines. 8-bit texts are in the ANSI code page.
+
+// New wide string holding text (measured, converted with its terminator).
+// Null when text is null or the allocation or conversion fails.
+BSTR AnsiToBstr(const char *text);
+
+// New platform error object with the identifier (when iid is not null), the
+// source and the description (each when not null and convertible).
+// Null when the object cannot be made.
+IErrorInfo *MakeErrorInfo(const IID *iid, const char *source,
+                          const char *description);
+
+// MakeErrorInfo(null, "Windows", ErrorText(code)); code is a Win32 or
+// Winsock error code. Null when the object cannot be made.
+IErrorInfo *MakeWindowsError(int32_t code);
+
+// Installs error (may be null) as the thread's error object and releases the
+// caller's reference to it.
+void SetErrorObject(IErrorInfo *error);
+
+// One error object telling both: outer's identifier and source, and the
+// description "outer: inner" (only one of them when the other has none).
+// Either argument may be null; with one null the other is given with one
+// more reference. When the merged object cannot be built, outer is given
+// with one more reference. The caller releases the result (may be null).
+IErrorInfo *CombineErrorInfo(IErrorInfo *outer, IErrorInfo *inner);
+
+// Installs the thread's error after inner failed in a call through the
+// interface iid: CombineErrorInfo(outer, thread's error) when inner supports
+// error information for iid and the thread holds an error object, otherwise
+// outer alone (which may be null: no error object).
+void ChainError(IErrorInfo *outer, IUnknown *inner, REFIID iid);
+
+// Helpers that install an error and give the code to return.
+HRESULT RaiseRecord(const StaticErrorInfo &record);  // gives record.code
+HRESULT RaiseWindowsError(int32_t code);             // gives E_UNEXPECTED
+HRESULT ChainRecord(const StaticErrorInfo &record, IUnknown *inner, REFIID iid);
+HRESULT ClearError(HRESULT code);                    // gives code
+
+// ---------------------------------------------------------------------------
+// Assertions: a failed check prints
+// "Assertion failed: <check>, file <module>, line <n>" and ends the program.
+[[noreturn]] void NetAssertFailed(const char *check, const char *module, int line);
+#define NET_ASSERT(check, module) \
+    ((check) ? (void)0 : NetAssertFailed(#check, module, __LINE__))
+
+// ---------------------------------------------------------------------------
+// Object base.
+//
+// ComObject<Derived, I1, I2, ...> lays the interface table pointers of
+// I1, I2, ... at the start of the block in that order, followed by the one
+// reference count. Its QueryInterface/AddRef/Release override those of every
+// interface, so secondary interfaces reach the same count. Derived supplies
+//     static const QiEntry kInterfaces[];  // ends with {nullptr, 0}
+// mapping each identifier it answers to the index of an interface in the
+// list. Derived is final; objects are made with `new (std::nothrow)` and a
+// count of 1, and deleted at the last Release.
+struct QiEntry {
+    const IID *iid;
+    unsigned index;
+};
+
+template <class Derived, class... Interfaces>
+class ComObject : public Interfaces... {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+        for (const QiEntry *e = Derived::kInterfaces; e->iid; ++e) {
+            if (IsEqualIID(iid, *e->iid)) {
+                IUnknown *found = InterfaceAt(e->index);
+                found->AddRef();
+                *out = found;
+                return S_OK;
+            }
+        }
+        return ClearError(E_NOINTERFACE);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs;
+        if (left == 0)
+            delete static_cast<Derived *>(this);
+        return left;
+    }
+
+protected:
+    ComObject() = default;
+    ~ComObject() = default;
+    ULONG refs = 1;
+
+private:
+    IUnknown *InterfaceAt(unsigned index) {
+        IUnknown *found = nullptr;
+        unsigned k = 0;
+        ((found = (k++ == index) ? static_cast<Interfaces *>(this) : found), ...);
+        return found;
+    }
+};
+
+// IStream whose nine positioning, transaction and copy operations clear the
+// thread's error object and give E_NOTIMPL; a byte-stream object lists it in
+// place of IStream and implements Read and Write.
+class ByteStream : public IStream {
+public:
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER *) override;
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override;
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *,
+                                     ULARGE_INTEGER *) override;
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override;
+    HRESULT STDMETHODCALLTYPE Revert() override;
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override;
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override;
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG *, DWORD) override;
+    HRESULT STDMETHODCALLTYPE Clone(IStream **) override;
+};
+
+// ISupportErrorInfo that gives S_OK for every identifier (the clients).
+class SupportsAllErrorInfo : public ISupportErrorInfo {
+public:
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID) override { return S_OK; }
+};
+
+#endif

@@ -1,0 +1,388 @@
+#include <winsock.h>
+
+#include "net/tcp.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define TCP_ASSERT(check) NET_ASSERT(check, "net/tcp")
+
+int32_t ScanDecimal(const char *text) {
+    while (isspace((unsigned char)*text))
+        ++text;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    uint32_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        value = value * 10 + (uint32_t)(*text - '0');
+    return (int32_t)(negative ? 0u - value : value);
+}
+
+namespace {
+
+// Names are converted into buffers of this size, the Winsock 1.1 limit for
+// host names; a longer text is refused rather than cut.
+constexpr int kNameBufferSize = 256;
+
+bool ToAnsiName(LPCOLESTR wide, char (&text)[kNameBufferSize]) {
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, text, kNameBufferSize, nullptr,
+                               nullptr) != 0;
+}
+
+// gethostname then gethostbyname of that name; null with the Winsock error
+// installed on failure.
+hostent *LookUpLocalHost() {
+    char name[kNameBufferSize];
+    if (gethostname(name, kNameBufferSize - 1) != 0) {
+        RaiseWindowsError(WSAGetLastError());
+        return nullptr;
+    }
+    hostent *host = gethostbyname(name);
+    if (!host)
+        RaiseWindowsError(WSAGetLastError());
+    return host;
+}
+
+// A lookup answer without an IPv4 address is treated as "no data".
+HRESULT FirstAddress(const hostent *host, uint8_t (&address)[4]) {
+    if (host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list[0])
+        return RaiseWindowsError(WSANO_DATA);
+    memcpy(address, host->h_addr_list[0], 4);
+    return S_OK;
+}
+
+void ToSocketAddress(const sockaddr_in &in, SocketAddress *out) {
+    memcpy(out->address, &in.sin_addr, 4);
+    memcpy(out->port, &in.sin_port, 2);
+}
+
+// "<reverse-lookup name>:<port>" as a new wide string.
+HRESULT NameAndPort(const SocketAddress &address, BSTR *out) {
+    hostent *host = gethostbyaddr((const char *)address.address, 4, AF_INET);
+    if (!host)
+        return RaiseWindowsError(WSAGetLastError());
+    size_t size = strlen(host->h_name) + 11;
+    char *text = (char *)malloc(size);
+    if (!text)
+        return ClearError(E_OUTOFMEMORY);
+    snprintf(text, size, "%s:%d", host->h_name, (address.port[0] << 8) | address.port[1]);
+    BSTR wide = AnsiToBstr(text);
+    free(text);
+    if (!wide)
+        return ClearError(E_OUTOFMEMORY);
+    *out = wide;
+    return S_OK;
+}
+
+HRESULT LocalSocketAddress(SOCKET sock, SocketAddress *out) {
+    sockaddr_in local;
+    int length = sizeof local;
+    if (getsockname(sock, (sockaddr *)&local, &length) != 0)
+        return RaiseWindowsError(WSAGetLastError());
+    ToSocketAddress(local, out);
+    return S_OK;
+}
+
+// --- connections --------------------------------------------------------------
+
+class Connection final
+    : public ComObject<Connection, ITcpConnection, ByteStream, ISupportErrorInfo> {
+public:
+    static const QiEntry kInterfaces[];
+
+    SOCKET sock = INVALID_SOCKET;
+    SocketAddress peer = {};
+
+    ~Connection() {
+        if (sock != INVALID_SOCKET)
+            (void)closesocket(sock);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetLocalAddress(SocketAddress *address) override {
+        return LocalSocketAddress(sock, address);
+    }
+    HRESULT STDMETHODCALLTYPE GetLocalName(BSTR *name) override {
+        SocketAddress local;
+        HRESULT hr = LocalSocketAddress(sock, &local);
+        return FAILED(hr) ? hr : NameAndPort(local, name);
+    }
+    HRESULT STDMETHODCALLTYPE GetRemoteAddress(SocketAddress *address) override {
+        *address = peer;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetRemoteName(BSTR *name) override {
+        return NameAndPort(peer, name);
+    }
+
+    HRESULT STDMETHODCALLTYPE Read(void *buffer, ULONG count, ULONG *read) override {
+        int got = recv(sock, (char *)buffer, ClampCount(count), 0);
+        if (got == SOCKET_ERROR)
+            return RaiseWindowsError(WSAGetLastError());
+        if (read)
+            *read = (ULONG)got;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void *buffer, ULONG count, ULONG *written) override {
+        int sent = send(sock, (const char *)buffer, ClampCount(count), 0);
+        if (sent == SOCKET_ERROR)
+            return RaiseWindowsError(WSAGetLastError());
+        if (written)
+            *written = (ULONG)sent;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
+        return IsEqualIID(iid, IID_ITcpConnection) || IsEqualIID(iid, IID_ITcpSocket) ||
+                       IsEqualIID(iid, IID_IStream)
+                   ? S_OK
+                   : S_FALSE;
+    }
+
+private:
+    // recv and send take an int count; a larger request is served in part,
+    // which a stream caller must expect anyway.
+    static int ClampCount(ULONG count) { return count > 0x7FFFFFFF ? 0x7FFFFFFF : (int)count; }
+};
+
+const QiEntry Connection::kInterfaces[] = {
+    {&IID_ITcpConnection, 0}, {&IID_ITcpSocket, 0}, {&IID_IUnknown, 0},
+    {&IID_IStream, 1},        {&IID_ISupportErrorInfo, 2}, {nullptr, 0},
+};
+
+// --- listeners ----------------------------------------------------------------
+
+class Listener final : public ComObject<Listener, ITcpListener, ISupportErrorInfo> {
+public:
+    static const QiEntry kInterfaces[];
+
+    SOCKET sock = INVALID_SOCKET;
+
+    ~Listener() {
+        if (sock != INVALID_SOCKET)
+            (void)closesocket(sock);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetLocalAddress(SocketAddress *address) override;
+    HRESULT STDMETHODCALLTYPE GetLocalName(BSTR *name) override {
+        SocketAddress local;
+        HRESULT hr = LocalSocketAddress(sock, &local);
+        return FAILED(hr) ? hr : NameAndPort(local, name);
+    }
+    HRESULT STDMETHODCALLTYPE Accept(ITcpConnection **connection) override {
+        Connection *accepted = new (std::nothrow) Connection;
+        if (!accepted)
+            return ClearError(E_OUTOFMEMORY);
+        sockaddr_in from;
+        int length = sizeof from;
+        accepted->sock = accept(sock, (sockaddr *)&from, &length);
+        if (accepted->sock == INVALID_SOCKET) {
+            int code = WSAGetLastError();
+            accepted->Release();
+            return RaiseWindowsError(code);
+        }
+        ToSocketAddress(from, &accepted->peer);
+        *connection = accepted;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
+        return IsEqualIID(iid, IID_ITcpListener) || IsEqualIID(iid, IID_ITcpSocket) ? S_OK
+                                                                                    : S_FALSE;
+    }
+};
+
+const QiEntry Listener::kInterfaces[] = {
+    {&IID_ITcpListener, 0},        {&IID_ITcpSocket, 0}, {&IID_IUnknown, 0},
+    {&IID_ISupportErrorInfo, 1},   {nullptr, 0},
+};
+
+// --- the node -----------------------------------------------------------------
+
+// The node is one object in static storage reached through two interface
+// pointers, node and node_sei, that share node_refs. Each entry checks that
+// it was reached through the right one, as a stray pointer into the node
+// would otherwise count or resolve on behalf of nothing.
+class Node final : public ITcpNode {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE ResolveName(LPCOLESTR name, uint8_t address[4]) override;
+    HRESULT STDMETHODCALLTYPE ResolveAddress(const uint8_t *address, BSTR *name) override;
+    HRESULT STDMETHODCALLTYPE Connect(const SocketAddress *address,
+                                      ITcpConnection **connection) override;
+    HRESULT STDMETHODCALLTYPE ConnectByName(LPCOLESTR host, USHORT defaultPort,
+                                            ITcpConnection **connection) override;
+    HRESULT STDMETHODCALLTYPE Listen(USHORT port, ITcpListener **listener) override;
+};
+
+class NodeSei final : public ISupportErrorInfo {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+};
+
+NodeSei node_sei;
+ULONG node_refs;
+Node node;
+
+HRESULT Node::QueryInterface(REFIID iid, void **out) {
+    TCP_ASSERT(this == &node);
+    IUnknown *found = nullptr;
+    if (IsEqualIID(iid, IID_ITcpNode) || IsEqualIID(iid, IID_INetNode) ||
+        IsEqualIID(iid, IID_IUnknown))
+        found = &node;
+    else if (IsEqualIID(iid, IID_ISupportErrorInfo))
+        found = &node_sei;
+    else
+        return ClearError(E_NOINTERFACE);
+    found->AddRef();
+    *out = found;
+    return S_OK;
+}
+
+ULONG Node::AddRef() { return ++node_refs; }
+ULONG Node::Release() { return --node_refs; }
+
+HRESULT NodeSei::QueryInterface(REFIID iid, void **out) {
+    TCP_ASSERT(this == &node_sei);
+    return node.QueryInterface(iid, out);
+}
+
+ULONG NodeSei::AddRef() {
+    TCP_ASSERT(this == &node_sei);
+    return ++node_refs;
+}
+
+ULONG NodeSei::Release() {
+    TCP_ASSERT(this == &node_sei);
+    return --node_refs;
+}
+
+HRESULT NodeSei::InterfaceSupportsErrorInfo(REFIID iid) {
+    TCP_ASSERT(this == &node_sei);
+    return IsEqualIID(iid, IID_ITcpNode) || IsEqualIID(iid, IID_INetNode) ? S_OK : S_FALSE;
+}
+
+HRESULT Node::ResolveName(LPCOLESTR name, uint8_t address[4]) {
+    hostent *host;
+    if (name) {
+        char text[kNameBufferSize];
+        if (!ToAnsiName(name, text))
+            return ClearError(E_UNEXPECTED);
+        host = gethostbyname(text);
+        if (!host)
+            return RaiseWindowsError(WSAGetLastError());
+    } else {
+        host = LookUpLocalHost();
+        if (!host)
+            return E_UNEXPECTED;
+    }
+    uint8_t found[4];
+    HRESULT hr = FirstAddress(host, found);
+    if (SUCCEEDED(hr))
+        memcpy(address, found, 4);
+    return hr;
+}
+
+HRESULT Node::ResolveAddress(const uint8_t *address, BSTR *name) {
+    hostent *host;
+    if (address) {
+        host = gethostbyaddr((const char *)address, 4, AF_INET);
+        if (!host)
+            return RaiseWindowsError(WSAGetLastError());
+    } else {
+        host = LookUpLocalHost();
+        if (!host)
+            return E_UNEXPECTED;
+    }
+    BSTR wide = AnsiToBstr(host->h_name);
+    if (!wide)
+        return ClearError(E_OUTOFMEMORY);
+    *name = wide;
+    return S_OK;
+}
+
+HRESULT Node::Connect(const SocketAddress *address, ITcpConnection **connection) {
+    Connection *made = new (std::nothrow) Connection;
+    if (!made)
+        return ClearError(E_OUTOFMEMORY);
+    made->peer = *address;
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    memcpy(&to.sin_addr, address->address, 4);
+    memcpy(&to.sin_port, address->port, 2);
+    made->sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (made->sock == INVALID_SOCKET || connect(made->sock, (sockaddr *)&to, sizeof to) != 0) {
+        int code = WSAGetLastError();
+        made->Release();
+        return RaiseWindowsError(code);
+    }
+    *connection = made;
+    return S_OK;
+}
+
+HRESULT Node::ConnectByName(LPCOLESTR host, USHORT defaultPort, ITcpConnection **connection) {
+    char text[kNameBufferSize];
+    if (!ToAnsiName(host, text))
+        return ClearError(E_UNEXPECTED);
+    USHORT port = defaultPort;
+    char *colon = strchr(text, ':');
+    if (colon) {
+        *colon = '\0';
+        port = (USHORT)ScanDecimal(colon + 1);
+    }
+    hostent *found = gethostbyname(text);
+    if (!found)
+        return RaiseWindowsError(WSAGetLastError());
+    SocketAddress address;
+    HRESULT hr = FirstAddress(found, address.address);
+    if (FAILED(hr))
+        return hr;
+    address.port[0] = (uint8_t)(port >> 8);
+    address.port[1] = (uint8_t)port;
+    return Connect(&address, connection);
+}
+
+HRESULT Node::Listen(USHORT port, ITcpListener **listener) {
+    Listener *made = new (std::nothrow) Listener;
+    if (!made)
+        return ClearError(E_OUTOFMEMORY);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(port);
+    made->sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (made->sock == INVALID_SOCKET || bind(made->sock, (sockaddr *)&local, sizeof local) != 0 ||
+        listen(made->sock, 16) != 0) {
+        int code = WSAGetLastError();
+        made->Release();
+        return RaiseWindowsError(code);
+    }
+    *listener = made;
+    return S_OK;
+}
+
+HRESULT Listener::GetLocalAddress(SocketAddress *address) {
+    SocketAddress local;
+    HRESULT hr = LocalSocketAddress(sock, &local);
+    if (SUCCEEDED(hr))
+        hr = node.ResolveName(nullptr, local.address);
+    if (SUCCEEDED(hr))
+        *address = local;
+    return hr;
+}
+
+}  // namespace
+
+ITcpNode *TcpStartup(void) {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+        return nullptr;
+    node.AddRef();
+    return &node;
+}

@@ -1,0 +1,107 @@
+#ifndef NET_TCP_H
+#define NET_TCP_H
+
+// TCP connections and listeners over Winsock 1.1 with blocking sockets.
+//
+// The socket layer is one object in static storage, the node, reached
+// through TcpStartup. Connections and listeners are objects of their own,
+// made by the node with a count of 1 and closed at their last Release.
+//
+// Every method returns S_OK on success. A failed socket call gives
+// E_UNEXPECTED with a "Windows" error object (source "Windows", the text of
+// the Winsock code read right after the failing call) on the thread; other
+// failures name their code and say when no error object is left. Outputs
+// are written only on success. There is no buffering, retry, time-out or
+// socket option in this layer.
+
+#include <stdint.h>
+
+#include "net/com.h"
+
+// IPv4 address and port, both in network byte order.
+struct SocketAddress {
+    uint8_t address[4];
+    uint8_t port[2];
+};
+
+struct ITcpSocket : public IUnknown {
+    // The socket's local address and port (getsockname). For a listener the
+    // address bytes are then replaced by the local host's first address
+    // (ResolveName with null), so the result can be announced to a peer;
+    // a failed lookup fails the call.
+    virtual HRESULT STDMETHODCALLTYPE GetLocalAddress(SocketAddress *address) = 0;
+    // New wide string "<name>:<port>": the reverse-lookup name of the local
+    // address and the local port in decimal. E_OUTOFMEMORY (no error
+    // object) when the string cannot be made.
+    virtual HRESULT STDMETHODCALLTYPE GetLocalName(BSTR *name) = 0;
+};
+
+// A connected socket. Its IStream (QueryInterface with IID_IStream) reads
+// and writes the connection:
+//   Read(buffer, count, read): one recv of at most count bytes; *read is
+//     the number received, 0 when the peer has closed (end of data).
+//   Write(buffer, count, written): one send; *written is what the call
+//     accepted, which may be less than count.
+//   read and written may be null. The other nine IStream operations clear
+//   the thread's error object and give E_NOTIMPL.
+// QueryInterface answers ITcpConnection, ITcpSocket, IUnknown, IStream and
+// ISupportErrorInfo; error information is given for ITcpConnection,
+// ITcpSocket and IStream.
+struct ITcpConnection : public ITcpSocket {
+    // The peer's address and port as stored when the connection was made.
+    virtual HRESULT STDMETHODCALLTYPE GetRemoteAddress(SocketAddress *address) = 0;
+    // New wide string "<name>:<port>" for the peer, as GetLocalName.
+    virtual HRESULT STDMETHODCALLTYPE GetRemoteName(BSTR *name) = 0;
+};
+
+// A listening socket. QueryInterface answers ITcpListener, ITcpSocket,
+// IUnknown and ISupportErrorInfo; error information is given for
+// ITcpListener and ITcpSocket.
+struct ITcpListener : public ITcpSocket {
+    // Waits for one incoming connection and gives it with a count of 1.
+    // The listener stays open.
+    virtual HRESULT STDMETHODCALLTYPE Accept(ITcpConnection **connection) = 0;
+};
+
+// The node. QueryInterface answers ITcpNode, INetNode, IUnknown (all the
+// node itself) and ISupportErrorInfo; error information is given for
+// ITcpNode and INetNode. AddRef and Release only count: the node is never
+// freed and Winsock is never shut down.
+struct ITcpNode : public IUnknown {
+    // First IPv4 address of name (gethostbyname), or of the local host when
+    // name is null. Writes only the 4 address bytes. A name that does not
+    // fit 255 bytes of ANSI text gives E_UNEXPECTED with no error object.
+    virtual HRESULT STDMETHODCALLTYPE ResolveName(LPCOLESTR name, uint8_t address[4]) = 0;
+    // New wide string with the official name of the 4-byte address
+    // (gethostbyaddr), or of the local host when address is null.
+    // E_OUTOFMEMORY (no error object) when the string cannot be made.
+    virtual HRESULT STDMETHODCALLTYPE ResolveAddress(const uint8_t *address, BSTR *name) = 0;
+    // Opens a TCP connection to address. E_OUTOFMEMORY (no error object)
+    // when the object cannot be allocated.
+    virtual HRESULT STDMETHODCALLTYPE Connect(const SocketAddress *address,
+                                              ITcpConnection **connection) = 0;
+    // Opens a TCP connection to "host" or "host:port". With no colon the
+    // port is defaultPort (host order). After the first colon the port is
+    // read like atoi (leading blanks, one sign, digits up to the first
+    // non-digit; none gives 0) and kept to 16 bits. Connects to the first
+    // address of the host only. A text that does not fit 255 bytes of ANSI
+    // text gives E_UNEXPECTED with no error object.
+    virtual HRESULT STDMETHODCALLTYPE ConnectByName(LPCOLESTR host, USHORT defaultPort,
+                                                    ITcpConnection **connection) = 0;
+    // Listens on any local address at port (host order; 0 lets the system
+    // choose) with a backlog of 16. E_OUTOFMEMORY (no error object) when the
+    // object cannot be allocated.
+    virtual HRESULT STDMETHODCALLTYPE Listen(USHORT port, ITcpListener **listener) = 0;
+};
+
+// Starts Winsock (version 1.1) and gives the node with one more reference,
+// the same pointer on every call; the caller releases it. Null, with no
+// error object installed, when Winsock cannot start.
+ITcpNode *TcpStartup(void);
+
+// Reads a decimal number as atoi does: leading blanks, one optional sign,
+// digits up to the first non-digit; no digits gives 0. Wraps modulo 2^32
+// where atoi would overflow.
+int32_t ScanDecimal(const char *text);
+
+#endif

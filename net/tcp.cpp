@@ -282,7 +282,7 @@ HRESULT Node::ResolveName(LPCOLESTR name, uint8_t address[4]) {
         if (!host)
             return E_UNEXPECTED;
     }
-    uint8_t found[4];
+    uint8_t found[4] = {};
     HRESULT hr = FirstAddress(host, found);
     if (SUCCEEDED(hr))
         memcpy(address, found, 4);
@@ -339,7 +339,7 @@ HRESULT Node::ConnectByName(LPCOLESTR host, USHORT defaultPort, ITcpConnection *
     hostent *found = gethostbyname(text);
     if (!found)
         return RaiseWindowsError(WSAGetLastError());
-    SocketAddress address;
+    SocketAddress address = {};
     HRESULT hr = FirstAddress(found, address.address);
     if (FAILED(hr))
         return hr;

@@ -1,0 +1,30 @@
+"""pyftpdlib server for the tests: ftp_pyftpd.py ROOT PORT.
+
+Anonymous login, read everywhere under ROOT, write in ROOT/up only.
+"""
+
+import logging
+import os
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    root, port = sys.argv[1], int(sys.argv[2])
+    logging.basicConfig(level=logging.WARNING)
+    auth = DummyAuthorizer()
+    auth.add_anonymous(root, perm="elr")
+    auth.override_perm("anonymous", os.path.join(root, "up"), perm="elradfmw",
+                       recursive=True)
+    handler = FTPHandler
+    handler.authorizer = auth
+    handler.permit_foreign_addresses = False
+    server = FTPServer(("127.0.0.1", port), handler)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,180 @@
+#include "wfs/ftpsource.h"
+
+#include <stdlib.h>
+
+#include "net/ftp.h"
+
+namespace {
+
+ITcpNode *node;
+IFtpClient *client;  // logged in, type I; null until Connect succeeds
+IStream *stream;     // the client's data stream
+// Every retrieval starts at the beginning of the file.
+constexpr uint64_t kStartOffset = 0;
+BSTR description;  // of the latest failure, or null
+char *errorText;   // made from description on demand, or null
+
+void ClearError() {
+    SysFreeString(description);
+    description = nullptr;
+    free(errorText);
+    errorText = nullptr;
+}
+
+// Keeps the description of the thread's error object left by a failed
+// client call and passes its code on unchanged.
+int32_t Capture(HRESULT code) {
+    ClearError();
+    IErrorInfo *error = nullptr;
+    if (GetErrorInfo(0, &error) == S_OK && error) {
+        BSTR text = nullptr;
+        if (SUCCEEDED(error->GetDescription(&text)))
+            description = text;
+        error->Release();
+    }
+    return code;
+}
+
+void Disconnect() {
+    if (stream)
+        stream->Release();
+    if (client)
+        client->Release();
+    stream = nullptr;
+    client = nullptr;
+}
+
+// Captures the failure of a client call, then drops the half-made session.
+int32_t FailConnect(HRESULT code) {
+    int32_t result = Capture(code);
+    Disconnect();
+    return result;
+}
+
+int32_t FtpInit(void) {
+    ClearError();
+    if (node)
+        node->Release();
+    node = TcpStartup();
+    return node ? 0 : -1;
+}
+
+HRESULT LogIn(LPCOLESTR user, LPCOLESTR password) {
+    if (user)
+        return client->Login(user, password, nullptr);
+    BSTR anonymous = MakeFtpPassword();
+    HRESULT hr = client->Login(L"anonymous", anonymous, nullptr);
+    SysFreeString(anonymous);
+    return hr;
+}
+
+int32_t ConnectWide(LPCOLESTR host, LPCOLESTR user, LPCOLESTR password) {
+    Disconnect();
+    IFtpClient *made = nullptr;
+    HRESULT hr = CreateFtpClient(node, host, &made);
+    if (FAILED(hr))
+        return Capture(hr);
+    client = made;
+    if (FAILED(hr = LogIn(user, password)) || FAILED(hr = client->SetType('I', 0)) ||
+        FAILED(hr = client->QueryInterface(IID_IStream, (void **)&stream))) {
+        stream = nullptr;
+        return FailConnect(hr);
+    }
+    return 0;
+}
+
+int32_t FtpConnect(const char *host, const char *user, const char *password) {
+    ClearError();
+    if (!host)
+        return E_POINTER;
+    BSTR wideHost = AnsiToBstr(host);
+    BSTR wideUser = user ? AnsiToBstr(user) : nullptr;
+    BSTR widePassword = password ? AnsiToBstr(password) : nullptr;
+    int32_t result = E_OUTOFMEMORY;
+    if (wideHost && (wideUser || !user) && (widePassword || !password))
+        result = ConnectWide(wideHost, wideUser, widePassword);
+    SysFreeString(widePassword);
+    SysFreeString(wideUser);
+    SysFreeString(wideHost);
+    return result;
+}
+
+int32_t OpenWide(LPCOLESTR path) {
+    ClearError();
+    if (!client)
+        return E_POINTER;
+    HRESULT hr = client->Retrieve(path, kStartOffset);
+    return FAILED(hr) ? Capture(hr) : 0;
+}
+
+int32_t FtpOpen(const char *path) {
+    ClearError();
+    if (!path)
+        return E_POINTER;
+    BSTR wide = AnsiToBstr(path);
+    if (!wide)
+        return E_OUTOFMEMORY;
+    int32_t result = OpenWide(wide);
+    SysFreeString(wide);
+    return result;
+}
+
+int32_t FtpRead(void *buffer, uint32_t count) {
+    ClearError();
+    if (!stream)
+        return E_POINTER;
+    // The result must stay a non-negative byte count.
+    if (count > 0x7FFFFFFF)
+        count = 0x7FFFFFFF;
+    ULONG got = 0;
+    HRESULT hr = stream->Read(buffer, count, &got);
+    return FAILED(hr) ? Capture(hr) : (int32_t)got;
+}
+
+int32_t FtpClose(void) {
+    ClearError();
+    if (!client)
+        return E_POINTER;
+    HRESULT hr = client->EndTransfer();
+    return FAILED(hr) ? Capture(hr) : 0;
+}
+
+int32_t FtpFetchWhole(const char *path, void *buffer, uint32_t count) {
+    int32_t result = FtpOpen(path);
+    if (result < 0)
+        return result;
+    int32_t got = FtpRead(buffer, count);
+    if (got < 0)
+        return got;
+    result = FtpClose();
+    return result < 0 ? result : got;
+}
+
+void FtpShutdown(void) {
+    Disconnect();
+    ClearError();
+    if (node)
+        node->Release();
+    node = nullptr;
+}
+
+const char *FtpErrorText(void) {
+    if (errorText)
+        return errorText;
+    if (!description)
+        return "unknown error";
+    int size = (int)(2 * SysStringLen(description) + 16);
+    errorText = (char *)malloc(size);
+    if (errorText &&
+        WideCharToMultiByte(CP_ACP, 0, description, -1, errorText, size, nullptr, nullptr) == 0) {
+        free(errorText);
+        errorText = nullptr;
+    }
+    return errorText ? errorText : "unknown error";
+}
+
+}  // namespace
+
+const WfsSource kFtpSource = {
+    FtpInit, FtpConnect, FtpOpen, FtpRead, FtpClose, FtpFetchWhole, FtpShutdown, FtpErrorText,
+};

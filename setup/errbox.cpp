@@ -1,0 +1,44 @@
+#include "setup/errbox.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "setup/errtext.h"
+
+const char *LastErrorText(void)
+{
+    return ErrorText((int32_t)GetLastError());
+}
+
+// "message: detail" in a heap buffer of exactly the needed length, or null
+// when there is no room. The caller frees it.
+static char *JoinMessageAndDetail(const char *message, const char *detail)
+{
+    static const char kSeparator[] = ": ";
+    size_t messageLength = strlen(message);
+    size_t separatorLength = sizeof kSeparator - 1;
+    size_t detailLength = strlen(detail);
+    char *joined = (char *)malloc(messageLength + separatorLength + detailLength + 1);
+    if (joined == NULL)
+        return NULL;
+    memcpy(joined, message, messageLength);
+    memcpy(joined + messageLength, kSeparator, separatorLength);
+    memcpy(joined + messageLength + separatorLength, detail, detailLength + 1);
+    return joined;
+}
+
+void ErrorBox(HWND owner, const char *caption, const char *message, const char *detail)
+{
+    char *joined = NULL;
+    const char *text;
+    if (message == NULL)
+        text = detail;
+    else if (detail == NULL)
+        text = message;
+    else
+        text = joined = JoinMessageAndDetail(message, detail);
+
+    if (text != NULL)
+        (void)MessageBoxA(owner, text, caption, MB_OK | MB_ICONERROR);
+    free(joined);
+}

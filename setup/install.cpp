@@ -1,0 +1,162 @@
+#include "setup/install.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+#include "gui/win32/trivstatuswin.h"
+#include "setup/description.h"
+#include "setup/driver.h"
+#include "setup/errbox.h"
+#include "setup/errtext.h"
+#include "wfs/sha1.h"
+#include "wfs/wfs.h"
+
+namespace {
+
+enum {
+    kChunkSize = 4096,
+    // The messages quoting a file name: the path limit plus their own text.
+    kMessageSize = kPathSize + 32,
+};
+
+// Runs on the status window's thread; the main thread sees the flag after
+// its next chunk.
+void ConfirmCancel(void)
+{
+    if (MessageBoxA(NULL, "Are you sure you want to abort installation?\n", setupTitle,
+                    MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    abortRequested = 1;
+    StatusWinSetText("Aborting installation...");
+}
+
+void ShowStatus(const char *fileName)
+{
+    char text[kMessageSize];
+    snprintf(text, sizeof text, "Installing %s", fileName);
+    if (messageOwner == NULL) {
+        // A window that cannot be opened is no reason to stop; the next
+        // file tries again.
+        if (StatusWinOpen(setupTitle, text, ConfirmCancel) == 0)
+            messageOwner = StatusWinHandle();
+    } else {
+        StatusWinSetText(text);
+    }
+}
+
+// The SHA-1 digest of a file's contents; false when it cannot be read.
+bool DigestFile(const char *fileName, Digest *digest)
+{
+    HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    Sha1Context context;
+    Sha1Init(&context);
+    static unsigned char chunk[kChunkSize];
+    DWORD n;
+    bool ok;
+    while ((ok = ReadFile(file, chunk, sizeof chunk, &n, NULL) != FALSE) && n != 0)
+        Sha1Update(&context, chunk, n);
+    CloseHandle(file);
+    if (!ok)
+        return false;
+    Sha1Final(&context);
+    memcpy(digest->word, context.state, sizeof digest->word);
+    return true;
+}
+
+// A file of that name, length and digest needs no copy.
+bool IsInPlace(const InstallLine *line)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (!GetFileAttributesExA(line->fileName, GetFileExInfoStandard, &attributes) ||
+        (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        attributes.nFileSizeLow != line->size)
+        return false;
+    Digest digest;
+    return DigestFile(line->fileName, &digest) && DigestEqual(&digest, &line->digest);
+}
+
+void FileError(const char *format, const char *fileName, const char *detail)
+{
+    char message[kMessageSize];
+    snprintf(message, sizeof message, format, fileName);
+    SetupError(message, detail);
+}
+
+// Streams the data resource into the open file. Returns 0 when every byte
+// was written and the digest matched, -1 after an error box or on abort.
+int32_t CopyData(HANDLE file, const InstallLine *line)
+{
+    static unsigned char chunk[kChunkSize];
+    int32_t done = 0;
+    for (;;) {
+        int32_t n = WfsRead(chunk, sizeof chunk);
+        if (n < 0) {
+            SetupError("Error reading file to be installed", WfsLastError());
+            return -1;
+        }
+        if (n == 0)
+            break;
+        DWORD written;
+        if (!WriteFile(file, chunk, (DWORD)n, &written, NULL) || written != (DWORD)n) {
+            SetupError("Error writing output file", LastErrorText());
+            return -1;
+        }
+        done += n;
+        StatusWinSetProgress(done, (int32_t)line->size);
+        if (abortRequested)
+            return -1;
+    }
+    if (WfsClose() < 0) {
+        SetupError("Error reading file to be installed", WfsLastError());
+        return -1;
+    }
+    return 0;
+}
+
+int32_t InstallFile(const InstallLine *line)
+{
+    HANDLE file = CreateFileA(line->fileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        FileError("Can't open file '%s' for writing", line->fileName, LastErrorText());
+    } else if (WfsOpen(&line->digest) < 0) {
+        FileError("Can't find data for file '%s'", line->fileName, WfsLastError());
+    } else if (CopyData(file, line) == 0) {
+        CloseHandle(file);
+        return 0;
+    }
+
+    // Nothing half-written stays behind.
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    DeleteFileA(line->fileName);
+    (void)WfsClose();  // releases a data resource left open; harmless otherwise
+    return abortRequested || line->required ? -1 : 0;
+}
+
+}  // namespace
+
+int32_t RunInstallStep(char *argument)
+{
+    InstallLine line;
+    if (ParseInstallLine(argument, &line) < 0) {
+        SetupError("Invalid setup description file", NULL);
+        return -1;
+    }
+    if (strlen(line.fileName) >= kPathSize) {
+        FileError("Can't open file '%s' for writing", line.fileName,
+                  ErrorText(ERROR_FILENAME_EXCED_RANGE));
+        return line.required ? -1 : 0;
+    }
+    ShowStatus(line.fileName);
+    StatusWinSetProgress(0, (int32_t)line.size);
+    if (IsInPlace(&line)) {
+        StatusWinSetProgress((int32_t)line.size, (int32_t)line.size);
+        return 0;
+    }
+    return InstallFile(&line);
+}

@@ -1,0 +1,25 @@
+#ifndef WFS_SHA1_H
+#define WFS_SHA1_H
+
+#include <stdint.h>
+
+// Streaming SHA-1. The digest is the five chaining words themselves, never
+// the standard's big-endian byte string. The bit counter has 32 bits, so the
+// digests are the standard ones only for data shorter than 512 MiB.
+struct Sha1Context {
+    uint32_t state[5];     // chaining words; the digest after Sha1Final
+    uint32_t buffered;     // bytes waiting in block, 0 to 63
+    uint32_t bitLength;    // bits hashed so far, counted per completed block
+    unsigned char block[64];
+};
+
+// Starts a digest. A context is reused only after a new Sha1Init.
+void Sha1Init(Sha1Context *ctx);
+
+// Hashes count bytes (0 included). data may be null when count is 0.
+void Sha1Update(Sha1Context *ctx, const void *data, uint32_t count);
+
+// Pads and hashes the last block(s); ctx->state is then the digest. Call once.
+void Sha1Final(Sha1Context *ctx);
+
+#endif

@@ -67,6 +67,9 @@ def main() -> int:
     parser.add_argument("--string", action="append", default=[], metavar="ID=TEXT",
                         help="extra string table entry, e.g. 121=http://host/dat/")
     parser.add_argument("--name-entry", help="text of entry 123 (default: the description's name)")
+    parser.add_argument("--name-entry-form", choices=["upper", "short", "long"],
+                        help="write entry 123 as the description's name upper-cased, "
+                             "without its last character, or with one more")
     parser.add_argument("--no-name-entry", action="store_true", help="leave entry 123 out")
     parser.add_argument("--tamper", action="append", default=[], metavar="FILE",
                         help="carry FILE ('description' for the description) with changed bytes")
@@ -80,7 +83,7 @@ def main() -> int:
     files = {}  # name of the payload -> (digest name, bytes)
     for entry in sorted(os.listdir(args.payloads)):
         path = os.path.join(args.payloads, entry)
-        if os.path.isfile(path):
+        if os.path.isfile(path) and not entry.startswith("."):
             with open(path, "rb") as f:
                 data = f.read()
             files[entry] = (digest_name(data), data)
@@ -95,7 +98,10 @@ def main() -> int:
     lines = ['#include "setup/dialogs.rc"', ""]
     strings = [item.split("=", 1) for item in args.string]
     if not args.no_name_entry:
-        strings.append(["123", args.name_entry if args.name_entry is not None else description_name])
+        entry = args.name_entry if args.name_entry is not None else description_name
+        entry = {"upper": entry.upper(), "short": entry[:-1], "long": entry + "0"}.get(
+            args.name_entry_form, entry)
+        strings.append(["123", entry])
     if strings:
         lines.append("STRINGTABLE")
         lines.append("BEGIN")

@@ -17,14 +17,18 @@ TEMPLATE = os.environ.get("E2E_WINE_TEMPLATE", "")
 ROBOT = os.path.join(BUILD, "tests", "robot", "robot.exe")
 
 
-def installer(name: str) -> str:
-    return os.path.join(BUILD, "tests", "e2e", name + ".exe")
+SAMPLE = os.path.join(BUILD, "sample")
 
 
-def names(name: str) -> dict:
+def installer(name: str, folder: str = "") -> str:
+    return os.path.join(folder or os.path.join(BUILD, "tests", "e2e"), name + ".exe")
+
+
+def names(name: str, folder: str = "") -> dict:
     """Payload file name -> (digest name, size) of an installer's resources."""
     table = {}
-    with open(os.path.join(BUILD, "tests", "e2e", name + ".res", "names.txt")) as f:
+    folder = folder or os.path.join(BUILD, "tests", "e2e")
+    with open(os.path.join(folder, name + ".res", "names.txt")) as f:
         for line in f:
             entry, digest, size = line.split()
             table[entry] = (digest, int(size))
@@ -76,6 +80,11 @@ class InstallerTest(unittest.TestCase):
             self.wine_env_run(["wineserver", "-k"])
             shutil.rmtree(self.work, ignore_errors=True)
 
+    def restart(self):
+        """A fresh prefix, for the next case of a table."""
+        self.tearDown()
+        self.setUp()
+
     def wine_env(self) -> dict:
         env = dict(os.environ)
         env["WINEPREFIX"] = self.prefix
@@ -107,6 +116,11 @@ class InstallerTest(unittest.TestCase):
             elif "caption" in record:
                 run.boxes.append(record)
         return run
+
+    def wine(self, *command: str) -> str:
+        """Runs a Windows program of the test in this prefix; its output."""
+        proc = self.wine_env_run(["wine", *command], text=True, timeout=120)
+        return proc.stdout
 
     def assertCleanRun(self, run: Run):
         self.assertEqual(run.robot_code, 0, "robot failed:\n" + run.raw)

@@ -45,14 +45,13 @@ class DriverTest(InstallerTest):
         ]
         for exe, args, before, message in cases:
             with self.subTest(exe=exe, args=args):
-                self.setUp()
+                self.restart()
                 script = "press OK\n" * (len(before) + 1)
                 run = self.run_installer(installer(exe), script, args)
                 self.assertCleanRun(run)
                 self.assertEqual([b["text"] for b in run.boxes[:-1]], before)
                 self.assertBox(run.boxes[-1], "Quillon Internet Setup", message, "error")
                 self.assertEqual(run.registry_values(KEY + "Demo"), {})
-                self.tearDown()
 
     def test_command_line_names_the_description_when_entry_123_does_not(self):
         name = names("no_entry_setup")["description"][0]
@@ -63,11 +62,10 @@ class DriverTest(InstallerTest):
                           ("long_entry_setup", [name]),
                           ("demo_setup", ["0" * 32])]:
             with self.subTest(exe=exe, args=args):
-                self.setUp()
+                self.restart()
                 run = self.run_installer(installer(exe), "press OK", args)
                 self.assertCleanRun(run)
                 self.assertBox(run.boxes[0], "Demo Setup", "Demo installed.", "information")
-                self.tearDown()
 
     def test_product_name_too_long_for_its_key(self):
         run = self.run_installer(installer("long_name_setup"), "press OK")

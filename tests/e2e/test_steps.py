@@ -1,0 +1,130 @@
+"""The directive steps end to end: destination folder, licence, file
+installation with its status window and Cancel, and the Start Menu
+shortcut, on the sample installer and on small fixtures."""
+import os
+import unittest
+
+from e2e import BUILD, SAMPLE, InstallerTest, installer, names
+
+KEY = "Software\\Quillon\\Update\\Programs\\"
+SAMPLE_FILES = ["License.txt", "Kestrin.exe", "Kestrin.map", "Kestrin.hlp", "Kestrin.cnt",
+                "Meadow.kpk"]
+# Folder dialog, licence, status window, closing message.
+ACCEPT_ALL = "press OK\npress Yes\nleave\npress OK"
+MIGRATE = "Kestrin installation successful!  Click on the Kestrin icon in the Start Menu to begin playing."
+
+
+def payload(name: str) -> bytes:
+    with open(os.path.join(SAMPLE, "payloads", name), "rb") as f:
+        return f.read()
+
+
+class SampleTest(InstallerTest):
+    def kestrin_dir(self, run):
+        return run.drive_c("Program Files", "Kestrin")
+
+    def test_full_run_with_the_defaults(self):
+        run = self.run_installer(installer("kestrin_setup", SAMPLE), ACCEPT_ALL)
+        self.assertCleanRun(run)
+        folder, licence, status, message = run.boxes
+        self.assertEqual((folder["caption"], folder["fields"]["100"], folder["buttons"]),
+                         ("Quillon Setup", "C:\\Program Files\\Kestrin", ["OK", "Browse...", "Cancel"]))
+        self.assertEqual(licence["text"].encode(), payload("licence.txt"))
+        self.assertBox(licence, "Software License", licence["text"], "question")
+        self.assertEqual((status["caption"], status["buttons"]), ("Kestrin Setup", ["Cancel"]))
+        self.assertTrue(status["text"].startswith("Installing "), status)
+        self.assertBox(message, "Kestrin Setup", MIGRATE, "information", owner="Kestrin Setup")
+
+        for name in SAMPLE_FILES:
+            with open(os.path.join(self.kestrin_dir(run), name), "rb") as f:
+                self.assertEqual(f.read(), payload(name), name)
+        link = run.drive_c("users", os.environ.get("USER", "root"), "AppData", "Roaming",
+                           "Microsoft", "Windows", "Start Menu", "Programs", "Kestrin.lnk")
+        info = self.wine(os.path.join(BUILD, "tests", "e2e", "linkinfo.exe"), link).splitlines()
+        self.assertEqual(info, ["C:\\Program Files\\Kestrin\\Kestrin.exe",
+                                "C:\\Program Files\\Kestrin", "Kestrin.lnk"])
+        self.assertEqual(run.registry_values(KEY + "Kestrin"),
+                         {"Version": "1.2", "Dir": "C:\\Program Files\\Kestrin"})
+
+        # A second run finds every file in place and writes none of them.
+        times = {n: os.stat(os.path.join(self.kestrin_dir(run), n)).st_mtime_ns for n in SAMPLE_FILES}
+        again = self.run_installer(installer("kestrin_setup", SAMPLE), ACCEPT_ALL)
+        self.assertCleanRun(again)
+        self.assertEqual(len(again.boxes), 4)
+        self.assertEqual({n: os.stat(os.path.join(self.kestrin_dir(run), n)).st_mtime_ns
+                          for n in SAMPLE_FILES}, times)
+
+    def test_declining_writes_nothing(self):
+        for script in ["press Cancel", "press OK\npress No"]:
+            with self.subTest(script=script):
+                self.restart()
+                run = self.run_installer(installer("kestrin_setup", SAMPLE), script)
+                self.assertCleanRun(run)
+                self.assertEqual(len(run.boxes), script.count("\n") + 1)
+                # The folder step may have created the folder; no file is in it.
+                folder = self.kestrin_dir(run)
+                self.assertEqual(os.listdir(folder) if os.path.exists(folder) else [], [])
+                self.assertEqual(run.registry_values(KEY + "Kestrin"), {})
+
+
+class StepsTest(InstallerTest):
+    def test_cancel_confirmed_during_a_copy_ends_the_run(self):
+        # The payload is large and optional: the abort ends the run anyway.
+        run = self.run_installer(installer("big_setup"),
+                                 "press OK\nleave\nclick Cancel\npress Yes")
+        self.assertCleanRun(run)
+        question = run.boxes[-1]
+        self.assertBox(question, "Big Setup", "Are you sure you want to abort installation?\n",
+                       "question")
+        self.assertFalse(os.path.exists(run.drive_c("Program Files", "Big", "big.bin")))
+        self.assertEqual(run.registry_values(KEY + "Big"), {})
+
+    def test_cancel_declined_lets_the_copy_complete(self):
+        run = self.run_installer(installer("big_setup"),
+                                 "press OK\nleave\nclick Cancel\npress No\npress OK")
+        self.assertCleanRun(run)
+        self.assertEqual(run.boxes[-1]["text"], "Big installed.")
+        size = names("big_setup")["big.bin"][1]
+        self.assertEqual(os.path.getsize(run.drive_c("Program Files", "Big", "big.bin")), size)
+        self.assertEqual(run.registry_values(KEY + "Big")["Version"], "1.0")
+
+    def test_wrong_bytes_and_missing_subfolder(self):
+        # good.txt installs; optional.txt fails its digest and is skipped;
+        # nosuch\good.txt cannot be created; required.txt fails and ends it.
+        run = self.run_installer(installer("mismatch_setup"),
+                                 "press OK\nleave\npress OK\npress OK\npress OK")
+        self.assertCleanRun(run)
+        mismatch = "Error reading file to be installed: downloaded file does not match its message digest!"
+        self.assertEqual([(b["text"], b["icon"], b["owner"]) for b in run.boxes[2:]], [
+            (mismatch, "error", "Mismatch Setup"),
+            ("Can't open file 'nosuch\\good.txt' for writing: The system cannot find the specified path.",
+             "error", "Mismatch Setup"),
+            (mismatch, "error", "Mismatch Setup"),
+        ])
+        folder = run.drive_c("Program Files", "Mismatch")
+        self.assertEqual(sorted(os.listdir(folder)), ["good.txt"])
+        self.assertEqual(run.registry_values(KEY + "Mismatch"), {})
+
+    def test_typed_path_of_missing_levels_with_forward_slashes(self):
+        run = self.run_installer(installer("small_setup"),
+                                 "type 100 C:/deep/er/still/here\npress OK\nleave\npress OK")
+        self.assertCleanRun(run)
+        self.assertTrue(os.path.isfile(run.drive_c("deep", "er", "still", "here", "readme.txt")))
+        self.assertEqual(run.registry_values(KEY + "Small")["Dir"], "C:/deep\\er\\still\\here")
+
+    def test_folder_that_cannot_be_created(self):
+        # An empty name, and a root-relative path whose first directory to
+        # create is the empty name.
+        for typed in ["", "\\nohost\\x"]:
+            with self.subTest(typed=typed):
+                self.restart()
+                run = self.run_installer(installer("small_setup"),
+                                         f"type 100 {typed}\npress OK\npress OK")
+                self.assertCleanRun(run)
+                self.assertTrue(run.boxes[-1]["text"].startswith(
+                    "Unable to create destination directory: "), run.boxes[-1])
+                self.assertEqual(run.registry_values(KEY + "Small"), {})
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -115,8 +115,9 @@ IErrorInfo *MakeErrorInfo(const IID *iid, const char *source, const char *descri
     ICreateErrorInfo *create = nullptr;
     if (FAILED(CreateErrorInfo(&create)))
         return nullptr;
-    if (iid)
-        (void)create->SetGUID(*iid);
+    // Set even when absent: not every platform starts a new object with the
+    // zero identifier.
+    (void)create->SetGUID(iid ? *iid : GUID_NULL);
     SetText(create, &ICreateErrorInfo::SetSource, source);
     SetText(create, &ICreateErrorInfo::SetDescription, description);
     IErrorInfo *error = nullptr;

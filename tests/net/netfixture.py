@@ -1,0 +1,129 @@
+"""Shared helpers for the network tests: free ports, real servers on
+127.0.0.1 with private configuration, and running a test program under Wine.
+
+Servers are started with their own configuration under the caller's
+temporary folder and stopped by their process id. Every wait is bounded.
+"""
+
+import os
+import socket
+import subprocess
+import time
+
+START_WAIT = 15.0    # bound on a server coming up
+WINE_WAIT = 600.0    # bound on one test program under Wine
+
+
+def free_port():
+    """A TCP port on 127.0.0.1 that nothing listens on right now."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, proc=None, wait=START_WAIT):
+    """Returns once something accepts connections on port."""
+    deadline = time.monotonic() + wait
+    while time.monotonic() < deadline:
+        if proc is not None and proc.poll() is not None:
+            raise RuntimeError("server exited with %d before listening on %d"
+                               % (proc.returncode, port))
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return
+        except OSError:
+            time.sleep(0.05)   # not listening yet; poll again
+    raise RuntimeError("nothing listens on port %d" % port)
+
+
+class Process:
+    """A server process, stopped by its pid."""
+
+    def __init__(self, name, proc, port):
+        self.name, self.proc, self.port = name, proc, port
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+
+
+def _started(name, argv, port, log, **kw):
+    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL,
+                            stdout=log, stderr=subprocess.STDOUT, **kw)
+    server = Process(name, proc, port)
+    try:
+        wait_for_port(port, proc)
+    except RuntimeError:
+        server.stop()
+        raise
+    return server
+
+
+def start_nginx(workdir, root):
+    """nginx serving root, one process in the foreground."""
+    port = free_port()
+    prefix = os.path.join(workdir, "nginx")
+    os.makedirs(prefix, exist_ok=True)
+    conf = os.path.join(prefix, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write("""daemon off;
+master_process off;
+worker_processes 1;
+pid %(p)s/nginx.pid;
+error_log %(p)s/error.log;
+events { worker_connections 64; }
+http {
+    access_log off;
+    client_body_temp_path %(p)s/body;
+    proxy_temp_path %(p)s/proxy;
+    fastcgi_temp_path %(p)s/fastcgi;
+    uwsgi_temp_path %(p)s/uwsgi;
+    scgi_temp_path %(p)s/scgi;
+    server {
+        listen 127.0.0.1:%(port)d;
+        root %(root)s;
+    }
+}
+""" % {"p": prefix, "port": port, "root": root})
+    log = open(os.path.join(prefix, "stdout.log"), "w")
+    return _started("nginx", ["nginx", "-p", prefix, "-e",
+                              os.path.join(prefix, "error.log"), "-c", conf],
+                    port, log)
+
+
+def start_python_http(workdir, root):
+    """Python's http.server (answers HTTP/1.0) serving root."""
+    port = free_port()
+    log = open(os.path.join(workdir, "pyhttp.log"), "w")
+    return _started("http.server",
+                    ["python3", "-m", "http.server", "--bind", "127.0.0.1",
+                     "--directory", root, str(port)], port, log)
+
+
+def wine_env(extra):
+    """Environment for a Wine run: the caller's prefix or /tmp/wp-net."""
+    env = dict(os.environ)
+    env.setdefault("WINEPREFIX", "/tmp/wp-net")
+    env.setdefault("WINEDEBUG", "-all")
+    env.setdefault("WINEDLLOVERRIDES", "winemenubuilder.exe=d;mscoree,mshtml=")
+    env.update(extra)
+    return env
+
+
+def run_wine(exe, args=(), extra_env=None, wait=WINE_WAIT):
+    """Runs exe under Wine (directly when it is not a Windows program);
+    gives its exit status, or 124 when it ran out of time."""
+    argv = [exe] + list(args)
+    if exe.lower().endswith(".exe"):
+        argv = ["wine"] + argv
+    try:
+        return subprocess.run(argv, env=wine_env(extra_env or {}),
+                              timeout=wait).returncode
+    except subprocess.TimeoutExpired:
+        print("%s ran out of time after %ds" % (exe, wait))
+        return 124

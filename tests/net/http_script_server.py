@@ -44,8 +44,11 @@ CANNED = {
     "/bare-lf": b"HTTP/1.0 200 OK\nContent-Length: 4\n\nbody",
 }
 
-# Sent a byte at a time, so the head arrives in many reads.
+# The first 20 bytes go out at once (a first read of fewer than 8 bytes
+# would count as a response without head), the rest a byte at a time, so
+# the head arrives in many reads.
 DRIP = _head(b"HTTP/1.0 200 OK", b"Content-Length: 11") + b"hello world"
+DRIP_FIRST = 20
 
 
 def _read_request(conn):
@@ -82,7 +85,8 @@ def _answer(conn, path, request):
                            b"Content-Length: %d" % len(request)) + request)
     elif path == "/drip":
         conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        for i in range(len(DRIP)):
+        conn.sendall(DRIP[:DRIP_FIRST])
+        for i in range(DRIP_FIRST, len(DRIP)):
             conn.sendall(DRIP[i:i + 1])
     else:
         conn.sendall(CANNED.get(path, _head(b"HTTP/1.0 500 No Such Case")))

@@ -1,4 +1,4 @@
-"""pyftpdlib server for the tests: ftp_pyftpd.py ROOT PORT.
+"""pyftpdlib server for the tests: ftp_pyftpd.py ROOT PORT IDLE_TIMEOUT.
 
 Anonymous login, read everywhere under ROOT, write in ROOT/up only.
 """
@@ -13,7 +13,7 @@ from pyftpdlib.servers import FTPServer
 
 
 def main():
-    root, port = sys.argv[1], int(sys.argv[2])
+    root, port, idle = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
     logging.basicConfig(level=logging.WARNING)
     auth = DummyAuthorizer()
     auth.add_anonymous(root, perm="elr")
@@ -22,6 +22,7 @@ def main():
     handler = FTPHandler
     handler.authorizer = auth
     handler.permit_foreign_addresses = False
+    handler.timeout = idle
     server = FTPServer(("127.0.0.1", port), handler)
     server.serve_forever()
 

@@ -11,12 +11,9 @@ import subprocess
 import sys
 import time
 
-START_WAIT = 15.0
+from netfixture import START_WAIT, Process, free_port
 
-
-def free_port():
-    with socket.create_server(("127.0.0.1", 0)) as s:
-        return s.getsockname()[1]
+IDLE_TIMEOUT = 20   # seconds a real server waits for an idle client
 
 
 def wait_for_greeting(port, proc):
@@ -34,18 +31,15 @@ def wait_for_greeting(port, proc):
     raise RuntimeError("FTP server on port %d did not greet" % port)
 
 
-class Server:
-    def __init__(self, name, proc, port):
-        self.name, self.proc, self.port = name, proc, port
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(5)
+def _started(name, argv, port, **kw):
+    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, **kw)
+    server = Process(name, proc, port)
+    try:
+        wait_for_greeting(port, proc)
+    except RuntimeError:
+        server.stop()
+        raise
+    return server
 
 
 def start_vsftpd(workdir, anon_root):
@@ -63,14 +57,14 @@ def start_vsftpd(workdir, anon_root):
             "connect_from_port_20=NO", "port_enable=YES", "pasv_enable=NO",
             "secure_chroot_dir=%s" % empty, "seccomp_sandbox=NO",
             "isolate=NO", "isolate_network=NO", "xferlog_enable=NO",
-            "max_per_ip=0", "max_clients=0", ""]))
-    proc = subprocess.Popen(["vsftpd", conf], stdin=subprocess.DEVNULL)
-    try:
-        wait_for_greeting(port, proc)
-    except RuntimeError:
-        Server("vsftpd", proc, port).stop()
-        raise
-    return Server("vsftpd", proc, port)
+            "max_per_ip=0", "max_clients=0",
+            # A client stuck waiting for a reply is cut off soon, so a test
+            # fails instead of hanging.
+            "idle_session_timeout=%d" % IDLE_TIMEOUT,
+            "data_connection_timeout=%d" % IDLE_TIMEOUT, ""]))
+    log = open(os.path.join(workdir, "vsftpd.log"), "w")
+    return _started("vsftpd", ["vsftpd", conf], port, stdout=log,
+                    stderr=subprocess.STDOUT)
 
 
 def pyftpdlib_python():
@@ -87,17 +81,11 @@ def start_pyftpdlib(workdir, anon_root):
     port = free_port()
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                           "ftp_pyftpd.py")
-    proc = subprocess.Popen([pyftpdlib_python(), script, anon_root, str(port)],
-                            stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL,
-                            stderr=open(os.path.join(workdir, "pyftpd.log"),
-                                        "w"))
-    try:
-        wait_for_greeting(port, proc)
-    except RuntimeError:
-        Server("pyftpdlib", proc, port).stop()
-        raise
-    return Server("pyftpdlib", proc, port)
+    log = open(os.path.join(workdir, "pyftpd.log"), "w")
+    return _started("pyftpdlib",
+                    [pyftpdlib_python(), script, anon_root, str(port),
+                     str(IDLE_TIMEOUT)],
+                    port, stdout=log, stderr=subprocess.STDOUT)
 
 
 def pattern(size, seed):

@@ -1,8 +1,15 @@
+set(PRODUCT_COMPILE_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  -ffunction-sections -fdata-sections)
+if(WIN32)
+  # msvcrt's own printf and scanf family, not mingw's larger replacements.
+  set(PRODUCT_COMPILE_DEFINITIONS __USE_MINGW_ANSI_STDIO=0)
+endif()
+
 # product_library(name sources...): a static library of installer code.
 # The installer is downloaded before anything else, so its code is built small:
 # no exceptions, no RTTI, unused sections dropped at link time.
 function(product_library name)
   add_library(${name} STATIC ${ARGN})
-  target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti
-    -ffunction-sections -fdata-sections)
+  target_compile_options(${name} PRIVATE ${PRODUCT_COMPILE_OPTIONS})
+  target_compile_definitions(${name} PRIVATE ${PRODUCT_COMPILE_DEFINITIONS})
 endfunction()

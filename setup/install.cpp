@@ -1,6 +1,5 @@
 #include "setup/install.h"
 
-#include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
@@ -33,8 +32,9 @@ void ConfirmCancel(void)
 
 void ShowStatus(const char *fileName)
 {
+    // The caller has checked that the name fits the path limit.
     char text[kMessageSize];
-    snprintf(text, sizeof text, "Installing %s", fileName);
+    wsprintfA(text, "Installing %s", fileName);
     if (messageOwner == NULL) {
         // A window that cannot be opened is no reason to stop; the next
         // file tries again.
@@ -79,10 +79,12 @@ bool IsInPlace(const InstallLine *line)
     return DigestFile(line->fileName, &digest) && DigestEqual(&digest, &line->digest);
 }
 
+// format holds one %s and at most 31 other characters; fileName fits the
+// path limit.
 void FileError(const char *format, const char *fileName, const char *detail)
 {
     char message[kMessageSize];
-    snprintf(message, sizeof message, format, fileName);
+    wsprintfA(message, format, fileName);
     SetupError(message, detail);
 }
 
@@ -148,8 +150,7 @@ int32_t RunInstallStep(char *argument)
         return -1;
     }
     if (strlen(line.fileName) >= kPathSize) {
-        FileError("Can't open file '%s' for writing", line.fileName,
-                  ErrorText(ERROR_FILENAME_EXCED_RANGE));
+        SetupError("Can't open file for writing", ErrorText(ERROR_FILENAME_EXCED_RANGE));
         return line.required ? -1 : 0;
     }
     ShowStatus(line.fileName);

@@ -4,7 +4,6 @@
 // Every failure ends the run after one error box; the exit code is always 0.
 
 #include <ole2.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
@@ -178,12 +177,16 @@ int32_t SetStringValue(HKEY key, const char *name, const char *text)
 
 int32_t WriteRegistryRecord(void)
 {
+    static const char prefix[] = "Software\\Quillon\\Update\\Programs\\";
     char path[kKeyPathSize];
-    int length = snprintf(path, sizeof path, "Software\\Quillon\\Update\\Programs\\%s", productName);
-    if (length < 0 || length >= (int)sizeof path) {
+    // A name that would not fit is refused rather than cut: a cut name
+    // could be another product's key.
+    if (sizeof prefix + strlen(productName) > sizeof path) {
         SetupError("Can't enter registry information", "the product name is too long");
         return -1;
     }
+    memcpy(path, prefix, sizeof prefix - 1);
+    strcpy(path + sizeof prefix - 1, productName);
     HKEY key;
     LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, NULL, REG_OPTION_NON_VOLATILE,
                                   KEY_SET_VALUE, NULL, &key, NULL);

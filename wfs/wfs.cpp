@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "crypto/dsa.h"
 #include "wfs/sha1.h"
 #include "wfs/source.h"
 
@@ -210,4 +211,30 @@ void WfsShutdown(void)
     kFtpSource.Shutdown();
     kHttpSource.Shutdown();
     ftpConnected = false;
+}
+
+int32_t WfsFetchLatest(const DsaKey *key, uint32_t out[5])
+{
+    char name[kRequestNameSize];
+    unsigned char latest[LATEST_FILE_SIZE];
+    BuildRequestName(name, httpBase, "LATEST");
+    // Only the first 60 bytes are asked for; more would not be read anyway.
+    int32_t n = kHttpSource.FetchWhole(name, latest, sizeof latest);
+    if (n < 0) {
+        // The HTTP failure leaves no trace: only the FTP attempt reports.
+        if (ConnectFtp() < 0)
+            return -1;
+        BuildRequestName(name, ftpDir, "LATEST");
+        n = kFtpSource.FetchWhole(name, latest, sizeof latest);
+        if (n < 0) {
+            lastError = kFtpSource.ErrorText();
+            return -1;
+        }
+    }
+    const char *error;
+    if (LatestVerify(latest, (uint32_t)n, key, out, &error) < 0) {
+        lastError = error;
+        return -1;
+    }
+    return 0;
 }

@@ -46,4 +46,15 @@ const char *WfsLastError(void);
 // Closes what is open and releases every source (the FTP connection too).
 void WfsShutdown(void);
 
+struct DsaKey;
+
+// Fetches the signed pointer "LATEST" beside the data resources: from the
+// HTTP base, else from the FTP directory (connecting on first need, and the
+// connection is kept for later opens), and checks its DSA signature against
+// key. Returns 0 and the pointer as five words in the form WfsOpen takes a
+// digest; -1 otherwise, out untouched, with WfsLastError() set to the FTP
+// source's text, "signature file is the wrong size" or "signature does not
+// match public key". No data resource may be open during the call.
+int32_t WfsFetchLatest(const DsaKey *key, uint32_t out[5]);
+
 #endif

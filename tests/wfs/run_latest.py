@@ -1,0 +1,76 @@
+#!/usr/bin/env python3
+"""Serves LATEST files made from an OpenSSL-signed fixture over nginx and
+vsftpd and runs latest_test for each case: run_latest.py LATEST_TEST.EXE"""
+import os
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "net"))
+import ftpfixture  # noqa: E402
+import netfixture  # noqa: E402
+
+FIXTURE = os.path.join(HERE, "..", "crypto", "dsa_1024_160.txt")
+CLOSED = "127.0.0.1:1"
+
+
+def fixture():
+    """The key as little-endian hex, and the first signed LATEST file."""
+    key, latest = {}, None
+    with open(FIXTURE) as f:
+        for line in f:
+            fields = line.split()
+            if fields and fields[0] in "pqgy" and len(fields) == 2:
+                key[fields[0]] = bytes.fromhex(fields[1].rjust(len(fields[1]) + len(fields[1]) % 2, "0"))[::-1].hex()
+            elif fields and fields[0] == "latest" and latest is None:
+                latest = bytes.fromhex(fields[1])
+    return key, latest
+
+
+def main() -> int:
+    exe = sys.argv[1]
+    key, latest = fixture()
+    words = " ".join("%x" % int.from_bytes(latest[4 * i:4 * i + 4], "little") for i in range(5))
+    mutated = bytearray(latest)
+    mutated[30] ^= 1
+    # (case, bytes on the web server or None, bytes on the FTP server or None, expectation)
+    cases = [
+        ("valid over HTTP, with bytes after the first 60", latest + b"extra", None, "ok"),
+        ("valid over FTP, no web server", None, latest, "ok"),
+        ("59 bytes", latest[:59], None, "signature file is the wrong size"),
+        ("empty", b"", None, "signature file is the wrong size"),
+        ("one byte of r changed", bytes(mutated), None, "signature does not match public key"),
+        ("r all zero", latest[:20] + bytes(20) + latest[40:], None, "signature does not match public key"),
+        ("both servers down", None, None, "ftp"),
+    ]
+    failures = 0
+    for name, web, ftp, expect in cases:
+        with tempfile.TemporaryDirectory() as work:
+            servers, http_host, ftp_host = [], CLOSED, CLOSED
+            try:
+                if web is not None:
+                    os.makedirs(os.path.join(work, "www", "dat"))
+                    with open(os.path.join(work, "www", "dat", "LATEST"), "wb") as f:
+                        f.write(web)
+                    servers.append(netfixture.start_nginx(work, os.path.join(work, "www")))
+                    http_host = "127.0.0.1:%d" % servers[-1].port
+                if ftp is not None:
+                    root = ftpfixture.make_anon_root(work, {"LATEST": ftp})
+                    servers.append(ftpfixture.start_vsftpd(work, root))
+                    ftp_host = "127.0.0.1:%d" % servers[-1].port
+                env = {"LATEST_HTTP": "http://%s/dat/" % http_host,
+                       "LATEST_FTP": "ftp://%s/dat/" % ftp_host,
+                       "LATEST_P": key["p"], "LATEST_Q": key["q"], "LATEST_G": key["g"],
+                       "LATEST_Y": key["y"], "LATEST_EXPECT": expect, "LATEST_WORDS": words}
+                status = netfixture.run_wine(exe, [], env, wait=120)
+            finally:
+                for server in servers:
+                    server.stop()
+        print("%s: %s" % (name, "ok" if status == 0 else "FAILED"))
+        failures += status != 0
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -18,7 +18,7 @@ struct CodeRange {
     int32_t last;
 };
 
-// Part 1.8's code set, group by group; a single code is a range of one.
+// The table's code set, group by group; a single code is a range of one.
 const CodeRange kLzCodes[] = {{-8, -1}};
 const CodeRange kNoErrorCode[] = {{0, 0}};
 const CodeRange kWin32Codes[] = {
@@ -71,7 +71,7 @@ struct TextCase {
     const char *text;
 };
 
-// Every text that Part 1.8 quotes: the LZ rows, row 0, the quoted Win32 rows
+// Every text the table must hold word for word: the LZ rows, row 0, the quoted Win32 rows
 // and the Winsock rows in full.
 const TextCase kQuotedTexts[] = {
     {-8, "Compression algorithm not recognized."},

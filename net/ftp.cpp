@@ -186,11 +186,12 @@ HRESULT FtpClient::Open(LPCOLESTR host) {
 // Replies
 
 // Reads one reply. Lines before the final "ddd " line are dropped; the
-// final line is left at the start of reply. The whole reply must arrive
-// within kLineSize bytes per line.
+// final line is left at the start of reply. A line that has not ended when
+// kLineSize bytes are held fails the read.
 HRESULT FtpClient::ReadReply() {
     FTP_ASSERT(this->ctrlconn != NULL);
     FTP_ASSERT(this->ctrlstrm != NULL);
+    // Whatever followed the previous reply's final line starts this one.
     memmove(reply, reply + lineEnd, held - lineEnd);
     held -= lineEnd;
     lineEnd = 0;

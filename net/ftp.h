@@ -14,8 +14,8 @@
 // failure came from one (see net/com.h).
 //
 // Wide names are converted to the ANSI code page into a 256-byte command
-// buffer: after a five-letter verb ("USER ", "RETR ", ...) they may take 248
-// bytes, after a four-letter one ("CWD ", "MKD ", "RMD ") 249. A longer
+// buffer: after a five-character verb ("USER ", "RETR ", ...) they may take
+// 248 bytes, after a four-character one ("CWD ", "MKD ", "RMD ") 249. A longer
 // name, or one that does not convert (null included), fails before its
 // command is sent.
 

@@ -18,7 +18,6 @@
 // error description as text. Missing host or path, or no connection, gives
 // E_POINTER; a text that does not convert, E_OUTOFMEMORY; these, and an
 // Init that cannot start the socket layer (-1), leave "unknown error".
-// Every operation but Init, Shutdown and ErrorText clears the previous text
-// first.
+// Every operation but ErrorText drops the previous text first.
 
 #endif

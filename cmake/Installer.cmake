@@ -27,5 +27,8 @@ function(add_installer target)
   add_executable(${target} WIN32 ${rc} $<TARGET_OBJECTS:installer_objects>)
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(${target} PRIVATE ${INSTALLER_LIBRARIES})
-  target_link_options(${target} PRIVATE -static -s -Wl,--gc-sections)
+  # Page-aligned sections let the loader map the carried payloads from the
+  # file instead of reading the whole image into private memory.
+  target_link_options(${target} PRIVATE -static -s -Wl,--gc-sections
+    -Wl,--file-alignment,4096 -Wl,--section-alignment,4096)
 endfunction()

@@ -88,12 +88,23 @@ void FileError(const char *format, const char *fileName, const char *detail)
     SetupError(message, detail);
 }
 
+// Bytes between two progress reports. Each report is a synchronous call
+// into the status window's thread, which costs about half a millisecond
+// under Wine, as much as copying 100 KB: a report after every 4 KB chunk
+// made a large copy twenty times slower. A bar a few hundred pixels wide
+// shows no finer steps than 1/512 of the file anyway.
+int32_t ProgressStep(uint32_t size)
+{
+    uint32_t step = size / 512;
+    return (int32_t)(step > kChunkSize ? step : kChunkSize);
+}
+
 // Streams the data resource into the open file. Returns 0 when every byte
 // was written and the digest matched, -1 after an error box or on abort.
 int32_t CopyData(HANDLE file, const InstallLine *line)
 {
     static unsigned char chunk[kChunkSize];
-    int32_t done = 0;
+    int32_t done = 0, reported = 0;
     for (;;) {
         int32_t n = WfsRead(chunk, sizeof chunk);
         if (n < 0) {
@@ -108,10 +119,14 @@ int32_t CopyData(HANDLE file, const InstallLine *line)
             return -1;
         }
         done += n;
-        StatusWinSetProgress(done, (int32_t)line->size);
+        if (done - reported >= ProgressStep(line->size)) {
+            StatusWinSetProgress(done, (int32_t)line->size);
+            reported = done;
+        }
         if (abortRequested)
             return -1;
     }
+    StatusWinSetProgress(done, (int32_t)line->size);
     if (WfsClose() < 0) {
         SetupError("Error reading file to be installed", WfsLastError());
         return -1;

@@ -104,7 +104,7 @@ class InternetTest(InstallerTest):
                     with open(self.ftp_log) as f:
                         log = f.read()
                     self.assertEqual(log.count("USER 'anonymous' logged in"), 1, log)
-                    self.assertEqual(log.count("RETR "), len(FILES), log)
+                    self.assertEqual(log.count("<- RETR "), len(FILES), log)
 
     def test_wrong_bytes_on_the_server_leave_no_file(self):
         files = mirror_files()

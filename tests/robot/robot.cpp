@@ -380,9 +380,15 @@ int main(int argc, char **argv)
         }
         Search search = {child.dwProcessId, {}};
         EnumWindows(CollectTopLevel, (LPARAM)&search);
-        HWND fresh = NULL;
+        // Several new boxes may be up at once (a window and an error box it
+        // owns): take them in the order they came, owners first.
+        std::vector<HWND> unseen;
         for (HWND w : search.found)
-            if (!Contains(seen, w)) {
+            if (!Contains(seen, w))
+                unseen.push_back(w);
+        HWND fresh = NULL;
+        for (HWND w : unseen)
+            if (!Contains(unseen, GetWindow(w, GW_OWNER))) {
                 fresh = w;
                 break;
             }

@@ -86,6 +86,12 @@ HRESULT LocalSocketAddress(SOCKET sock, SocketAddress *out) {
     return S_OK;
 }
 
+HRESULT LocalName(SOCKET sock, BSTR *out) {
+    SocketAddress local;
+    HRESULT hr = LocalSocketAddress(sock, &local);
+    return FAILED(hr) ? hr : NameAndPort(local, out);
+}
+
 // --- connections --------------------------------------------------------------
 
 class Connection final
@@ -105,9 +111,7 @@ public:
         return LocalSocketAddress(sock, address);
     }
     HRESULT STDMETHODCALLTYPE GetLocalName(BSTR *name) override {
-        SocketAddress local;
-        HRESULT hr = LocalSocketAddress(sock, &local);
-        return FAILED(hr) ? hr : NameAndPort(local, name);
+        return LocalName(sock, name);
     }
     HRESULT STDMETHODCALLTYPE GetRemoteAddress(SocketAddress *address) override {
         *address = peer;
@@ -167,9 +171,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetLocalAddress(SocketAddress *address) override;
     HRESULT STDMETHODCALLTYPE GetLocalName(BSTR *name) override {
-        SocketAddress local;
-        HRESULT hr = LocalSocketAddress(sock, &local);
-        return FAILED(hr) ? hr : NameAndPort(local, name);
+        return LocalName(sock, name);
     }
     HRESULT STDMETHODCALLTYPE Accept(ITcpConnection **connection) override {
         Connection *accepted = new (std::nothrow) Connection;

@@ -95,8 +95,8 @@ void FileError(const char *format, const char *fileName, const char *detail)
 // shows no finer steps than 1/512 of the file anyway.
 int32_t ProgressStep(uint32_t size)
 {
-    uint32_t step = size / 512;
-    return (int32_t)(step > kChunkSize ? step : kChunkSize);
+    uint32_t step = size / 512, chunk = kChunkSize;
+    return (int32_t)(step > chunk ? step : chunk);
 }
 
 // Streams the data resource into the open file. Returns 0 when every byte

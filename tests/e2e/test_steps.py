@@ -69,14 +69,21 @@ class SampleTest(InstallerTest):
 
 class StepsTest(InstallerTest):
     def test_cancel_confirmed_during_a_copy_ends_the_run(self):
-        # The payload is large and optional: the abort ends the run anyway.
+        # Two large optional files: the abort ends the run anyway. A Yes
+        # that lands after the first file's last chunk lets that file
+        # complete and stops the second one instead.
         run = self.run_installer(installer("big_setup"),
                                  "press OK\nleave\nclick Cancel\npress Yes")
         self.assertCleanRun(run)
         question = run.boxes[-1]
         self.assertBox(question, "Big Setup", "Are you sure you want to abort installation?\n",
                        "question")
-        self.assertFalse(os.path.exists(run.drive_c("Program Files", "Big", "big.bin")))
+        folder = run.drive_c("Program Files", "Big")
+        size = names("big_setup")["big.bin"][1]
+        left = sorted(os.listdir(folder))
+        self.assertIn(left, [[], ["big.bin"]])
+        for name in left:
+            self.assertEqual(os.path.getsize(os.path.join(folder, name)), size)
         self.assertEqual(run.registry_values(KEY + "Big"), {})
 
     def test_cancel_declined_lets_the_copy_complete(self):
@@ -85,7 +92,8 @@ class StepsTest(InstallerTest):
         self.assertCleanRun(run)
         self.assertEqual(run.boxes[-1]["text"], "Big installed.")
         size = names("big_setup")["big.bin"][1]
-        self.assertEqual(os.path.getsize(run.drive_c("Program Files", "Big", "big.bin")), size)
+        for name in ["big.bin", "second.bin"]:
+            self.assertEqual(os.path.getsize(run.drive_c("Program Files", "Big", name)), size)
         self.assertEqual(run.registry_values(KEY + "Big")["Version"], "1.0")
 
     def test_wrong_bytes_and_missing_subfolder(self):

@@ -160,7 +160,7 @@ const TextCase kQuotedTexts[] = {
     {11004, "Valid name, but no data record of requested type."},
 };
 
-TEST(ErrorTextTable, PartsGroupsHaveTheirRowCounts)
+TEST(ErrorTextTable, GroupsHaveTheirRowCounts)
 {
     EXPECT_EQ(Expand(kLzCodes).size(), 8u);
     EXPECT_EQ(Expand(kNoErrorCode).size(), 1u);
@@ -168,7 +168,7 @@ TEST(ErrorTextTable, PartsGroupsHaveTheirRowCounts)
     EXPECT_EQ(Expand(kWinsockCodes).size(), 51u);
 }
 
-TEST(ErrorTextTable, HasExactlyThePartsCodesInStrictlyAscendingOrder)
+TEST(ErrorTextTable, HasExactlyItsCodesInStrictlyAscendingOrder)
 {
     std::vector<int32_t> expected = ExpectedCodes();
     ASSERT_EQ(kErrorRowCount, 627);
@@ -196,7 +196,7 @@ TEST(ErrorTextTable, EveryRowIsOneNonEmptySentence)
     }
 }
 
-TEST(ErrorTextTable, QuotedRowsHaveThePartsTexts)
+TEST(ErrorTextTable, FixedRowsHaveTheirExactTexts)
 {
     std::map<int32_t, const char *> rows = RowsByCode();
     for (const TextCase &quoted : kQuotedTexts) {

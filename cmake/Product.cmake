@@ -1,5 +1,5 @@
 set(PRODUCT_COMPILE_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics
-  -ffunction-sections -fdata-sections)
+  -fno-asynchronous-unwind-tables -ffunction-sections)
 if(WIN32)
   # msvcrt's own printf and scanf family, not mingw's larger replacements.
   set(PRODUCT_COMPILE_DEFINITIONS __USE_MINGW_ANSI_STDIO=0)

@@ -239,12 +239,6 @@ HRESULT ClearError(HRESULT code) {
     return code;
 }
 
-void NetAssertFailed(const char *check, const char *module, int line) {
-    fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", check, module, line);
-    fflush(stderr);
-    abort();
-}
-
 // --- byte stream stubs ------------------------------------------------------
 
 HRESULT ByteStream::Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER *) { return ClearError(E_NOTIMPL); }

@@ -20,6 +20,8 @@
 #include <ole2.h>
 #include <oaidl.h>
 
+#include "setup/check.h"
+
 // The program's own interface identifiers.
 extern const IID IID_IFtpClient;      // {A993F340-6183-11D0-B555-444553540000}
 extern const IID IID_INetNode;        // {A993F341-6183-11D0-B555-444553540000}
@@ -106,9 +108,8 @@ HRESULT ClearError(HRESULT code);                    // gives code
 // ---------------------------------------------------------------------------
 // Assertions: a failed check prints
 // "Assertion failed: <check>, file <module>, line <n>" and ends the program.
-[[noreturn]] void NetAssertFailed(const char *check, const char *module, int line);
 #define NET_ASSERT(check, module) \
-    ((check) ? (void)0 : NetAssertFailed(#check, module, __LINE__))
+    ((check) ? (void)0 : CheckFailed(#check, module, __LINE__))
 
 // ---------------------------------------------------------------------------
 // Object base.

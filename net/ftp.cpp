@@ -330,11 +330,11 @@ HRESULT FtpClient::SetType(char type, uint32_t format) {
         char form = format == 0 ? 'N' : (char)format;
         if (format > 0xFF || (form != 'N' && form != 'T' && form != 'C'))
             return RaiseRecord(kBadType);
-        length = snprintf(command, sizeof command, "TYPE %c %c\r\n", type, form);
+        length = wsprintfA(command, "TYPE %c %c\r\n", type, form);
     } else if (type == 'I') {
-        length = snprintf(command, sizeof command, "TYPE I\r\n");
+        length = wsprintfA(command, "TYPE I\r\n");
     } else if (type == 'L' && format <= 2147483647u) {
-        length = snprintf(command, sizeof command, "TYPE L %d\r\n", (int)format);
+        length = wsprintfA(command, "TYPE L %d\r\n", (int)format);
     } else {
         return RaiseRecord(kBadType);
     }
@@ -386,9 +386,9 @@ HRESULT FtpClient::AnnounceAndRequest(ITcpListener *listener, const char *verb,
     // The address is the one the server already reaches us at; the port is
     // the listener's.
     char port[kLineSize];
-    int length = snprintf(port, sizeof port, "PORT %d,%d,%d,%d,%d,%d\r\n", local.address[0],
-                          local.address[1], local.address[2], local.address[3],
-                          listening.port[0], listening.port[1]);
+    int length = wsprintfA(port, "PORT %d,%d,%d,%d,%d,%d\r\n", local.address[0],
+                           local.address[1], local.address[2], local.address[3],
+                           listening.port[0], listening.port[1]);
     HRESULT hr = Send(port, (size_t)length);
     if (FAILED(hr))
         return hr;
@@ -396,7 +396,7 @@ HRESULT FtpClient::AnnounceAndRequest(ITcpListener *listener, const char *verb,
         return ClearError(E_NOTIMPL);
     if (offset != 0) {
         char rest[32];
-        length = snprintf(rest, sizeof rest, "REST %lu\r\n", (unsigned long)offset);
+        length = wsprintfA(rest, "REST %lu\r\n", (unsigned long)offset);
         hr = Send(rest, (size_t)length);
         if (FAILED(hr))
             return hr;

@@ -1,12 +1,39 @@
 #include "net/http.h"
 
-#include <stdio.h>
+#include <ctype.h>
 #include <string.h>
 #include <wchar.h>
 
 #define HTTP_ASSERT(check) NET_ASSERT(check, "net/http")
 
 namespace {
+
+// Reads a decimal number as scanf's %d does: white space, one sign, then at
+// least one digit. Advances *text past it; false when there is no digit.
+bool ScanInt(const char **text, int *value) {
+    const char *p = *text;
+    while (isspace((unsigned char)*p))
+        ++p;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    if (*p < '0' || *p > '9')
+        return false;
+    uint32_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        magnitude = magnitude * 10 + (uint32_t)(*p - '0');
+    *value = (int)(negative ? 0u - magnitude : magnitude);
+    *text = p;
+    return true;
+}
+
+// The status line "HTTP/%d.%d %d", matched as sscanf matches that format:
+// the blank before the status stands for any white space, none included.
+bool ParseStatusLine(const char *line, int *major, int *minor, int *status) {
+    const char *p = line + 5;
+    return strncmp(line, "HTTP/", 5) == 0 && ScanInt(&p, major) && *p++ == '.' &&
+           ScanInt(&p, minor) && ScanInt(&p, status);
+}
 
 #define HTTP_RECORD(name, code, text) \
     STATIC_ERROR_INFO(name, IID_IHttpClient, code, "HTTP client", text)
@@ -170,7 +197,7 @@ HRESULT HttpClient::WriteRequestHead() {
         return hr;
     if (requestLength >= 0) {
         char line[32];
-        snprintf(line, sizeof line, "Content-Length: %d\r\n", (int)requestLength);
+        wsprintfA(line, "Content-Length: %d\r\n", (int)requestLength);
         if (FAILED(hr = Append(line)))
             return hr;
     }
@@ -278,7 +305,7 @@ HRESULT HttpClient::ReceiveResponse(ULONG *status) {
     HRESULT hr = ReadHeadLine(&lineSize);
     if (FAILED(hr))
         return hr;
-    if (sscanf(buffer, "HTTP/%d.%d %d", &major, &minor, &code) != 3 || major > 1)
+    if (!ParseStatusLine(buffer, &major, &minor, &code) || major > 1)
         return RaiseRecord(kInvalidError);
     if (!(line = AnsiToBstr(buffer)))
         return ClearError(E_OUTOFMEMORY);

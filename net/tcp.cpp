@@ -64,11 +64,12 @@ HRESULT NameAndPort(const SocketAddress &address, BSTR *out) {
     hostent *host = gethostbyaddr((const char *)address.address, 4, AF_INET);
     if (!host)
         return RaiseWindowsError(WSAGetLastError());
+    // A host name has at most 255 characters, within wsprintf's limit.
     size_t size = strlen(host->h_name) + 11;
     char *text = (char *)malloc(size);
     if (!text)
         return ClearError(E_OUTOFMEMORY);
-    snprintf(text, size, "%s:%d", host->h_name, (address.port[0] << 8) | address.port[1]);
+    wsprintfA(text, "%s:%d", host->h_name, (address.port[0] << 8) | address.port[1]);
     BSTR wide = AnsiToBstr(text);
     free(text);
     if (!wide)

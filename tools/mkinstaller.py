@@ -62,6 +62,7 @@ def main() -> int:
     parser.add_argument("--out", required=True, help="folder for the finished files")
     parser.add_argument("--rc", required=True, help="resource script to write")
     parser.add_argument("--mirror", help="folder to lay out for HTTP/FTP servers")
+    parser.add_argument("--link-options", help="linker options file to write (see below)")
     parser.add_argument("--carry", default="*",
                         help="payloads to carry: '*' (all), '' (none) or names joined by ','")
     parser.add_argument("--string", action="append", default=[], metavar="ID=TEXT",
@@ -121,6 +122,18 @@ def main() -> int:
         lines.append(f"{rc_string(name.upper())} RCDATA {rc_string(os.path.abspath(path))}")
     with open(args.rc, "w") as f:
         f.write("\n".join(lines) + "\n")
+
+    # An installer that carries large payloads is linked with page-aligned
+    # sections, so that the loader maps them from the file as they are read
+    # instead of copying the whole image into memory at start (Wine does
+    # that for file sections that are not page-aligned). The alignment costs
+    # about 20 KB, too much for a web installer that carries little.
+    if args.link_options:
+        carried_bytes = sum(len(data) for entry, name, data in carried)
+        options = ["-Wl,--file-alignment,4096", "-Wl,--section-alignment,4096"] \
+            if carried_bytes > (1 << 20) else []
+        with open(args.link_options, "w") as f:
+            f.write(" ".join(options) + "\n")
 
     # The names the tests and the publisher look up.
     with open(os.path.join(args.out, "names.txt"), "w") as f:

@@ -148,19 +148,17 @@ std::vector<unsigned char> Pixels(int x, int y, int width, int height, HICON ico
     return pixels;
 }
 
-// Icon handles belong to their process, so the box's icon is told by what
-// the screen shows: the nearest of the system's icons drawn on the same
-// background.
-const char *IconName(HWND iconControl)
+// The nearest of the system's icons to what the screen shows in rect, drawn
+// on the same background; null while the area is still blank.
+const char *NearestIcon(const RECT &r)
 {
-    if (SendMessageA(iconControl, STM_GETICON, 0, 0) == 0)
-        return "none";
-    RECT r;
-    GetWindowRect(iconControl, &r);
     int width = r.right - r.left, height = r.bottom - r.top;
-    if (width <= 0 || height <= 0)
-        return "other";
     std::vector<unsigned char> shown = Pixels(r.left, r.top, width, height, NULL, 0);
+    bool blank = true;
+    for (size_t k = 4; k < shown.size() && blank; k++)
+        blank = shown[k] == shown[k % 4];
+    if (blank)
+        return nullptr;
     HDC screen = GetDC(NULL);
     COLORREF background = GetPixel(screen, r.left + width - 1, r.top + height - 1);
     ReleaseDC(NULL, screen);
@@ -187,6 +185,28 @@ const char *IconName(HWND iconControl)
         }
     }
     return nearest;
+}
+
+// Icon handles belong to their process, so the box's icon is told by what
+// the screen shows. A box may still be painting: the answer counts once two
+// looks in a row agree.
+const char *IconName(HWND iconControl)
+{
+    if (SendMessageA(iconControl, STM_GETICON, 0, 0) == 0)
+        return "none";
+    RECT r;
+    GetWindowRect(iconControl, &r);
+    if (r.right <= r.left || r.bottom <= r.top)
+        return "other";
+    const char *previous = nullptr;
+    for (int look = 0; look < 40; look++) {
+        const char *now = NearestIcon(r);
+        if (now != nullptr && previous != nullptr && strcmp(now, previous) == 0)
+            return now;
+        previous = now;
+        Sleep(50);
+    }
+    return previous != nullptr ? previous : "other";
 }
 
 BOOL CALLBACK CollectChild(HWND child, LPARAM param)

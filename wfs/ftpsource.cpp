@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include "wfs/sourceerror.h"
+
 #include "net/ftp.h"
 
 namespace {
@@ -11,29 +13,7 @@ IFtpClient *client;  // logged in, type I; null until Connect succeeds
 IStream *stream;     // the client's data stream
 // Every retrieval starts at the beginning of the file.
 constexpr uint64_t kStartOffset = 0;
-BSTR description;  // of the latest failure, or null
-char *errorText;   // made from description on demand, or null
-
-void ClearError() {
-    SysFreeString(description);
-    description = nullptr;
-    free(errorText);
-    errorText = nullptr;
-}
-
-// Keeps the description of the thread's error object left by a failed
-// client call and passes its code on unchanged.
-int32_t Capture(HRESULT code) {
-    ClearError();
-    IErrorInfo *error = nullptr;
-    if (GetErrorInfo(0, &error) == S_OK && error) {
-        BSTR text = nullptr;
-        if (SUCCEEDED(error->GetDescription(&text)))
-            description = text;
-        error->Release();
-    }
-    return code;
-}
+SourceError failure;  // the latest failure
 
 void Disconnect() {
     if (stream)
@@ -46,13 +26,13 @@ void Disconnect() {
 
 // Captures the failure of a client call, then drops the half-made session.
 int32_t FailConnect(HRESULT code) {
-    int32_t result = Capture(code);
+    int32_t result = SourceErrorCapture(&failure, code);
     Disconnect();
     return result;
 }
 
 int32_t FtpInit(void) {
-    ClearError();
+    SourceErrorClear(&failure);
     if (node)
         node->Release();
     node = TcpStartup();
@@ -73,7 +53,7 @@ int32_t ConnectWide(LPCOLESTR host, LPCOLESTR user, LPCOLESTR password) {
     IFtpClient *made = nullptr;
     HRESULT hr = CreateFtpClient(node, host, &made);
     if (FAILED(hr))
-        return Capture(hr);
+        return SourceErrorCapture(&failure, hr);
     client = made;
     if (FAILED(hr = LogIn(user, password)) || FAILED(hr = client->SetType('I', 0)) ||
         FAILED(hr = client->QueryInterface(IID_IStream, (void **)&stream))) {
@@ -84,7 +64,7 @@ int32_t ConnectWide(LPCOLESTR host, LPCOLESTR user, LPCOLESTR password) {
 }
 
 int32_t FtpConnect(const char *host, const char *user, const char *password) {
-    ClearError();
+    SourceErrorClear(&failure);
     if (!host)
         return E_POINTER;
     BSTR wideHost = AnsiToBstr(host);
@@ -100,15 +80,15 @@ int32_t FtpConnect(const char *host, const char *user, const char *password) {
 }
 
 int32_t OpenWide(LPCOLESTR path) {
-    ClearError();
+    SourceErrorClear(&failure);
     if (!client)
         return E_POINTER;
     HRESULT hr = client->Retrieve(path, kStartOffset);
-    return FAILED(hr) ? Capture(hr) : 0;
+    return FAILED(hr) ? SourceErrorCapture(&failure, hr) : 0;
 }
 
 int32_t FtpOpen(const char *path) {
-    ClearError();
+    SourceErrorClear(&failure);
     if (!path)
         return E_POINTER;
     BSTR wide = AnsiToBstr(path);
@@ -120,7 +100,7 @@ int32_t FtpOpen(const char *path) {
 }
 
 int32_t FtpRead(void *buffer, uint32_t count) {
-    ClearError();
+    SourceErrorClear(&failure);
     if (!stream)
         return E_POINTER;
     // The result must stay a non-negative byte count.
@@ -128,15 +108,15 @@ int32_t FtpRead(void *buffer, uint32_t count) {
         count = 0x7FFFFFFF;
     ULONG got = 0;
     HRESULT hr = stream->Read(buffer, count, &got);
-    return FAILED(hr) ? Capture(hr) : (int32_t)got;
+    return FAILED(hr) ? SourceErrorCapture(&failure, hr) : (int32_t)got;
 }
 
 int32_t FtpClose(void) {
-    ClearError();
+    SourceErrorClear(&failure);
     if (!client)
         return E_POINTER;
     HRESULT hr = client->EndTransfer();
-    return FAILED(hr) ? Capture(hr) : 0;
+    return FAILED(hr) ? SourceErrorCapture(&failure, hr) : 0;
 }
 
 int32_t FtpFetchWhole(const char *path, void *buffer, uint32_t count) {
@@ -152,25 +132,14 @@ int32_t FtpFetchWhole(const char *path, void *buffer, uint32_t count) {
 
 void FtpShutdown(void) {
     Disconnect();
-    ClearError();
+    SourceErrorClear(&failure);
     if (node)
         node->Release();
     node = nullptr;
 }
 
 const char *FtpErrorText(void) {
-    if (errorText)
-        return errorText;
-    if (!description)
-        return "unknown error";
-    int size = (int)(2 * SysStringLen(description) + 16);
-    errorText = (char *)malloc(size);
-    if (errorText &&
-        WideCharToMultiByte(CP_ACP, 0, description, -1, errorText, size, nullptr, nullptr) == 0) {
-        free(errorText);
-        errorText = nullptr;
-    }
-    return errorText ? errorText : "unknown error";
+    return SourceErrorText(&failure);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include "wfs/sourceerror.h"
+
 #include "net/http.h"
 
 namespace {
@@ -9,29 +11,7 @@ namespace {
 ITcpNode *node;
 IHttpClient *client;
 IStream *stream;
-BSTR description;  // of the latest failure, or null
-char *errorText;   // made from description on demand, or null
-
-void ClearError() {
-    SysFreeString(description);
-    description = nullptr;
-    free(errorText);
-    errorText = nullptr;
-}
-
-// Keeps the description of the thread's error object left by a failed
-// client call and passes its code on unchanged.
-int32_t Capture(HRESULT code) {
-    ClearError();
-    IErrorInfo *error = nullptr;
-    if (GetErrorInfo(0, &error) == S_OK && error) {
-        BSTR text = nullptr;
-        if (SUCCEEDED(error->GetDescription(&text)))
-            description = text;
-        error->Release();
-    }
-    return code;
-}
+SourceError failure;  // the latest failure
 
 int32_t HttpClose(void) {
     if (stream)
@@ -44,7 +24,7 @@ int32_t HttpClose(void) {
 }
 
 int32_t HttpInit(void) {
-    ClearError();
+    SourceErrorClear(&failure);
     if (node)
         node->Release();
     node = TcpStartup();
@@ -56,7 +36,7 @@ int32_t OpenWide(LPCOLESTR url) {
     HRESULT hr = CreateHttpClient(node, &client);
     if (FAILED(hr)) {
         client = nullptr;
-        return Capture(hr);
+        return SourceErrorCapture(&failure, hr);
     }
     ULONG status = 0;
     if (FAILED(hr = client->QueryInterface(IID_IStream, (void **)&stream)))
@@ -65,19 +45,19 @@ int32_t OpenWide(LPCOLESTR url) {
         hr = client->ReceiveResponse(&status);
     if (FAILED(hr)) {
         HttpClose();
-        return Capture(hr);
+        return SourceErrorCapture(&failure, hr);
     }
     if (status < 200 || status > 299) {
-        ClearError();
-        if (client->GetStatusLine(&description) != S_OK)
-            description = nullptr;
+        SourceErrorClear(&failure);
+        if (client->GetStatusLine(&failure.description) != S_OK)
+            failure.description = nullptr;
         return HTTPSOURCE_E_STATUS(status);
     }
     return 0;
 }
 
 int32_t HttpOpen(const char *url) {
-    ClearError();
+    SourceErrorClear(&failure);
     if (!url)
         return E_POINTER;
     BSTR wide = AnsiToBstr(url);
@@ -89,7 +69,7 @@ int32_t HttpOpen(const char *url) {
 }
 
 int32_t HttpRead(void *buffer, uint32_t count) {
-    ClearError();
+    SourceErrorClear(&failure);
     if (!stream)
         return E_POINTER;
     // The result must stay a non-negative byte count.
@@ -98,7 +78,7 @@ int32_t HttpRead(void *buffer, uint32_t count) {
     ULONG got = 0;
     HRESULT hr = stream->Read(buffer, count, &got);
     if (FAILED(hr))
-        return Capture(hr);
+        return SourceErrorCapture(&failure, hr);
     return (int32_t)got;
 }
 
@@ -115,25 +95,14 @@ int32_t HttpFetchWhole(const char *url, void *buffer, uint32_t count) {
 
 void HttpShutdown(void) {
     HttpClose();
-    ClearError();
+    SourceErrorClear(&failure);
     if (node)
         node->Release();
     node = nullptr;
 }
 
 const char *HttpErrorText(void) {
-    if (errorText)
-        return errorText;
-    if (!description)
-        return "unknown error";
-    int size = (int)(2 * SysStringLen(description) + 16);
-    errorText = (char *)malloc(size);
-    if (errorText &&
-        WideCharToMultiByte(CP_ACP, 0, description, -1, errorText, size, nullptr, nullptr) == 0) {
-        free(errorText);
-        errorText = nullptr;
-    }
-    return errorText ? errorText : "unknown error";
+    return SourceErrorText(&failure);
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+#include "wfs/sourceerror.h"
+
+#include <stdlib.h>
+
+void SourceErrorClear(SourceError *error)
+{
+    SysFreeString(error->description);
+    error->description = nullptr;
+    free(error->text);
+    error->text = nullptr;
+}
+
+int32_t SourceErrorCapture(SourceError *error, HRESULT code)
+{
+    SourceErrorClear(error);
+    IErrorInfo *info = nullptr;
+    if (GetErrorInfo(0, &info) == S_OK && info) {
+        BSTR description = nullptr;
+        if (SUCCEEDED(info->GetDescription(&description)))
+            error->description = description;
+        info->Release();
+    }
+    return code;
+}
+
+const char *SourceErrorText(SourceError *error)
+{
+    if (error->text)
+        return error->text;
+    if (!error->description)
+        return "unknown error";
+    // A wide character becomes at most two bytes in an ANSI code page.
+    int size = (int)(2 * SysStringLen(error->description) + 16);
+    error->text = (char *)malloc(size);
+    if (error->text && WideCharToMultiByte(CP_ACP, 0, error->description, -1, error->text, size,
+                                           nullptr, nullptr) == 0) {
+        free(error->text);
+        error->text = nullptr;
+    }
+    return error->text ? error->text : "unknown error";
+}

@@ -134,5 +134,44 @@ class StepsTest(InstallerTest):
                 self.assertEqual(run.registry_values(KEY + "Small"), {})
 
 
+class RegistryTest(InstallerTest):
+    """The per-user values the folder and shortcut steps read."""
+
+    CURRENT_VERSION = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion"
+    SHELL_FOLDERS = CURRENT_VERSION + "\\Explorer\\Shell Folders"
+
+    def test_program_files_from_the_current_user(self):
+        self.wine("reg", "add", self.CURRENT_VERSION, "/v", "ProgramFilesDir", "/d", "C:\\Apps", "/f")
+        run = self.run_installer(installer("small_setup"), "press OK\nleave\npress OK")
+        self.assertCleanRun(run)
+        self.assertEqual(run.boxes[0]["fields"]["100"], "C:\\Apps\\Small")
+        self.assertTrue(os.path.isfile(run.drive_c("Apps", "Small", "readme.txt")))
+
+    def test_programs_folder_without_its_value(self):
+        # Without the "Programs" value the link goes to the Windows folder's
+        # Start Menu\Programs, which is not created when it is missing.
+        for make_folder in [False, True]:
+            with self.subTest(make_folder=make_folder):
+                self.restart()
+                self.wine("reg", "delete", self.SHELL_FOLDERS, "/v", "Programs", "/f")
+                programs = os.path.join(self.prefix, "drive_c", "windows", "Start Menu", "Programs")
+                if make_folder:
+                    os.makedirs(programs)
+                run = self.run_installer(installer("shortcut_setup"),
+                                         "press OK\nleave\npress OK")
+                self.assertCleanRun(run)
+                if make_folder:
+                    self.assertEqual(run.boxes[-1]["text"], "Shortcut installed.")
+                    info = self.wine(os.path.join(BUILD, "tests", "e2e", "linkinfo.exe"),
+                                     os.path.join(programs, "Readme.lnk")).splitlines()
+                    self.assertEqual(info, ["C:\\Program Files\\Shortcut\\readme.txt",
+                                            "C:\\Program Files\\Shortcut", "Readme.lnk"])
+                else:
+                    self.assertBox(run.boxes[-1], "Shortcut Setup",
+                                   "Can't create shortcut in Programs/Start Menu: Unknown error.",
+                                   "error", owner="Shortcut Setup")
+                    self.assertEqual(run.registry_values(KEY + "Shortcut"), {})
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times one DSA verification (VerifySignature) for DSA-1024/160 and
 # DSA-2048/160 beside `openssl speed -seconds 1 dsa1024 dsa2048` on this
-# machine, as a ratio. Four builds of crypto/ with the product's flags (-Os,
+# machine, as a ratio. Four builds of crypto/ with the product's flags (-O2,
 # no exceptions, no RTTI): the Windows build under Wine and the native build,
 # each with the product kernel (64-bit multiply, 64-by-32 division) and with
 # the portable 16x16-bit products and 32-by-16-bit divisions (BIG_KERNEL16).
@@ -21,7 +21,7 @@ export WINEPREFIX=${WINEPREFIX:-/tmp/wp-crypto-bench} WINEDEBUG=-all
 
 sources=("$root/crypto/bignum.cpp" "$root/crypto/modexp.cpp" "$root/crypto/dsa.cpp"
          "$root/bench/dsa_verify.cpp")
-flags=(-std=c++17 -Os -DNDEBUG -fno-exceptions -fno-rtti -ffunction-sections
+flags=(-std=c++17 -O2 -DNDEBUG -fno-exceptions -fno-rtti -ffunction-sections
        -fdata-sections -Wall -Wextra -I"$root")
 fixtures=("$root/tests/crypto/dsa_1024_160.txt" "$root/tests/crypto/dsa_2048_160.txt")
 

@@ -22,37 +22,56 @@ uint32_t Rol(uint32_t v, int bits)
     return v << bits | v >> (32 - bits);
 }
 
+// The message schedule is kept as a ring of 16 words: word i lives in
+// w[i % 16] from round i until round i + 16 overwrites it.
+#define SCHEDULE(i) (w[(i) & 15] = Rol(w[((i) - 3) & 15] ^ w[((i) - 8) & 15] ^ \
+                                       w[((i) - 14) & 15] ^ w[(i) & 15], 1))
+
+// One round, with the five working words renamed instead of moved: the
+// caller passes them rotated by one for each following round.
+#define ROUND(a, b, c, d, e, f, k, word)                  \
+    do {                                                   \
+        (e) += Rol(a, 5) + (f) + (k) + (word);             \
+        (b) = Rol(b, 30);                                  \
+    } while (0)
+
+#define F1(b, c, d) ((((c) ^ (d)) & (b)) ^ (d))
+#define F2(b, c, d) ((b) ^ (c) ^ (d))
+#define F3(b, c, d) (((b) & (c)) | (((b) | (c)) & (d)))
+
+#define FIVE(f, k, i, word)                                \
+    do {                                                   \
+        ROUND(a, b, c, d, e, f(b, c, d), k, word(i));      \
+        ROUND(e, a, b, c, d, f(a, b, c), k, word(i + 1));  \
+        ROUND(d, e, a, b, c, f(e, a, b), k, word(i + 2));  \
+        ROUND(c, d, e, a, b, f(d, e, a), k, word(i + 3));  \
+        ROUND(b, c, d, e, a, f(c, d, e), k, word(i + 4));  \
+    } while (0)
+
+#define LOADED(i) w[i]
+
 void Compress(uint32_t state[5], const unsigned char *block)
 {
-    uint32_t w[80];
+    uint32_t w[16];
     for (int i = 0; i < 16; i++)
         w[i] = GetBe32(block + 4 * i);
-    for (int i = 16; i < 80; i++)
-        w[i] = Rol(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
 
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
-    for (int i = 0; i < 80; i++) {
-        uint32_t f, k;
-        if (i < 20) {
-            f = (b & c) | (~b & d);
-            k = 0x5A827999;
-        } else if (i < 40) {
-            f = b ^ c ^ d;
-            k = 0x6ED9EBA1;
-        } else if (i < 60) {
-            f = (b & c) | (b & d) | (c & d);
-            k = 0x8F1BBCDC;
-        } else {
-            f = b ^ c ^ d;
-            k = 0xCA62C1D6;
-        }
-        uint32_t t = Rol(a, 5) + f + e + k + w[i];
-        e = d;
-        d = c;
-        c = Rol(b, 30);
-        b = a;
-        a = t;
-    }
+    FIVE(F1, 0x5A827999, 0, LOADED);
+    FIVE(F1, 0x5A827999, 5, LOADED);
+    FIVE(F1, 0x5A827999, 10, LOADED);
+    ROUND(a, b, c, d, e, F1(b, c, d), 0x5A827999, LOADED(15));
+    ROUND(e, a, b, c, d, F1(a, b, c), 0x5A827999, SCHEDULE(16));
+    ROUND(d, e, a, b, c, F1(e, a, b), 0x5A827999, SCHEDULE(17));
+    ROUND(c, d, e, a, b, F1(d, e, a), 0x5A827999, SCHEDULE(18));
+    ROUND(b, c, d, e, a, F1(c, d, e), 0x5A827999, SCHEDULE(19));
+    for (int i = 20; i < 40; i += 5)
+        FIVE(F2, 0x6ED9EBA1, i, SCHEDULE);
+    for (int i = 40; i < 60; i += 5)
+        FIVE(F3, 0x8F1BBCDC, i, SCHEDULE);
+    for (int i = 60; i < 80; i += 5)
+        FIVE(F2, 0xCA62C1D6, i, SCHEDULE);
+
     state[0] += a;
     state[1] += b;
     state[2] += c;

@@ -3,7 +3,6 @@ description and licence installs the sample payloads from a real web
 server, falls back to a real FTP server, and refuses wrong bytes."""
 import os
 import shutil
-import subprocess
 import sys
 import unittest
 
@@ -55,15 +54,6 @@ class InternetTest(InstallerTest):
         self.servers.append(server)
         return f"127.0.0.1:{server.port}"
 
-    def logged_pyftpdlib(self, workdir, root):
-        port = netfixture.free_port()
-        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pyftpd_logged.py")
-        self.ftp_log = os.path.join(workdir, "pyftpd.log")
-        log = open(self.ftp_log, "w")
-        self.addCleanup(log.close)
-        return ftpfixture._started("pyftpdlib", [ftpfixture.pyftpdlib_python(), script, root, str(port)],
-                                   port, stdout=log, stderr=subprocess.STDOUT)
-
     def ftp(self, start) -> str:
         root = ftpfixture.make_anon_root(self.work, mirror_files())
         server = start(self.work, root)
@@ -97,11 +87,11 @@ class InternetTest(InstallerTest):
             with self.subTest(web=web, ftp=ftp):
                 self.restart()
                 http = self.nginx({}) if web == "404" else CLOSED
-                start = ftpfixture.start_vsftpd if ftp == "vsftpd" else self.logged_pyftpdlib
+                start = ftpfixture.start_vsftpd if ftp == "vsftpd" else ftpfixture.start_pyftpdlib
                 run = self.run_installer(self.web_installer(http, self.ftp(start)), ACCEPT_ALL)
                 self.assertInstalled(run)
                 if ftp == "pyftpdlib":
-                    with open(self.ftp_log) as f:
+                    with open(os.path.join(self.work, "pyftpd.log")) as f:
                         log = f.read()
                     self.assertEqual(log.count("USER 'anonymous' logged in"), 1, log)
                     self.assertEqual(log.count("<- RETR "), len(FILES), log)

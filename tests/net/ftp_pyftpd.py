@@ -1,6 +1,8 @@
 """pyftpdlib server for the tests: ftp_pyftpd.py ROOT PORT IDLE_TIMEOUT.
 
-Anonymous login, read everywhere under ROOT, write in ROOT/up only.
+Anonymous login, read everywhere under ROOT, write in ROOT/up only. Every
+command is logged to the standard output (the fixture keeps it in
+pyftpd.log), so that a test can count the logins of a run.
 """
 
 import logging
@@ -14,7 +16,7 @@ from pyftpdlib.servers import FTPServer
 
 def main():
     root, port, idle = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-    logging.basicConfig(level=logging.WARNING)
+    logging.basicConfig(level=logging.DEBUG, stream=sys.stdout)
     auth = DummyAuthorizer()
     auth.add_anonymous(root, perm="elr")
     auth.override_perm("anonymous", os.path.join(root, "up"), perm="elradfmw",

@@ -1,7 +1,8 @@
 // WfsFetchLatest against real servers. run_latest.py serves each case's
 // LATEST file and names the case's expected outcome in LATEST_EXPECT:
 // "ok" (the five words in LATEST_WORDS), or the exact failure text, or
-// "ftp" for any text of the FTP source.
+// "ftp" for any text of the FTP source. With LATEST_THEN_OPEN naming a data
+// resource on the servers, the store then reads it too.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -48,6 +49,13 @@ TEST(FetchLatest, OutcomeOfTheServedFile)
                          &words[2], &words[3], &words[4]), 5);
         for (int i = 0; i < 5; i++)
             EXPECT_EQ(out[i], (uint32_t)words[i]) << i;
+        std::string then = Env("LATEST_THEN_OPEN");
+        Digest digest;
+        static char data[4096];
+        if (!then.empty()) {
+            ASSERT_EQ(NameToDigest(then.c_str(), &digest), 0);
+            EXPECT_GT(WfsReadAll(&digest, data, sizeof data), 0) << WfsLastError();
+        }
     } else {
         ASSERT_EQ(result, -1);
         ASSERT_NE(WfsLastError(), nullptr);

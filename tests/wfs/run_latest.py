@@ -8,8 +8,10 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "net"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
+from mkinstaller import digest_name  # noqa: E402
 
 FIXTURE = os.path.join(HERE, "..", "crypto", "dsa_1024_160.txt")
 CLOSED = "127.0.0.1:1"
@@ -38,6 +40,7 @@ def main() -> int:
     cases = [
         ("valid over HTTP, with bytes after the first 60", latest + b"extra", None, "ok"),
         ("valid over FTP, no web server", None, latest, "ok"),
+        ("valid over FTP, then a data resource over the same login", None, latest, "reuse"),
         ("59 bytes", latest[:59], None, "signature file is the wrong size"),
         ("empty", b"", None, "signature file is the wrong size"),
         ("one byte of r changed", bytes(mutated), None, "signature does not match public key"),
@@ -55,15 +58,27 @@ def main() -> int:
                         f.write(web)
                     servers.append(netfixture.start_nginx(work, os.path.join(work, "www")))
                     http_host = "127.0.0.1:%d" % servers[-1].port
+                # The reuse case runs pyftpdlib, whose log counts the logins.
+                then = b"A data resource beside the pointer.\r\n"
                 if ftp is not None:
-                    root = ftpfixture.make_anon_root(work, {"LATEST": ftp})
-                    servers.append(ftpfixture.start_vsftpd(work, root))
+                    files = {"LATEST": ftp, digest_name(then): then}
+                    root = ftpfixture.make_anon_root(work, files)
+                    start = ftpfixture.start_pyftpdlib if expect == "reuse" else ftpfixture.start_vsftpd
+                    servers.append(start(work, root))
                     ftp_host = "127.0.0.1:%d" % servers[-1].port
                 env = {"LATEST_HTTP": "http://%s/dat/" % http_host,
                        "LATEST_FTP": "ftp://%s/dat/" % ftp_host,
                        "LATEST_P": key["p"], "LATEST_Q": key["q"], "LATEST_G": key["g"],
-                       "LATEST_Y": key["y"], "LATEST_EXPECT": expect, "LATEST_WORDS": words}
+                       "LATEST_Y": key["y"], "LATEST_WORDS": words,
+                       "LATEST_EXPECT": "ok" if expect == "reuse" else expect,
+                       "LATEST_THEN_OPEN": digest_name(then) if expect == "reuse" else ""}
                 status = netfixture.run_wine(exe, [], env, wait=120)
+                if status == 0 and expect == "reuse":
+                    with open(os.path.join(work, "pyftpd.log")) as f:
+                        logins = f.read().count("USER 'anonymous' logged in")
+                    if logins != 1:
+                        print("%s: %d logins, not one" % (name, logins))
+                        status = 1
             finally:
                 for server in servers:
                     server.stop()

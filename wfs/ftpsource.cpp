@@ -2,7 +2,7 @@
 
 #include <stdlib.h>
 
-#include "wfs/sourceerror.h"
+#include "wfs/netsource.h"
 
 #include "net/ftp.h"
 
@@ -88,27 +88,11 @@ int32_t OpenWide(LPCOLESTR path) {
 }
 
 int32_t FtpOpen(const char *path) {
-    SourceErrorClear(&failure);
-    if (!path)
-        return E_POINTER;
-    BSTR wide = AnsiToBstr(path);
-    if (!wide)
-        return E_OUTOFMEMORY;
-    int32_t result = OpenWide(wide);
-    SysFreeString(wide);
-    return result;
+    return SourceOpen(&failure, path, OpenWide);
 }
 
 int32_t FtpRead(void *buffer, uint32_t count) {
-    SourceErrorClear(&failure);
-    if (!stream)
-        return E_POINTER;
-    // The result must stay a non-negative byte count.
-    if (count > 0x7FFFFFFF)
-        count = 0x7FFFFFFF;
-    ULONG got = 0;
-    HRESULT hr = stream->Read(buffer, count, &got);
-    return FAILED(hr) ? SourceErrorCapture(&failure, hr) : (int32_t)got;
+    return SourceRead(&failure, stream, buffer, count);
 }
 
 int32_t FtpClose(void) {

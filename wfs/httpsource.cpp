@@ -2,7 +2,7 @@
 
 #include <stdlib.h>
 
-#include "wfs/sourceerror.h"
+#include "wfs/netsource.h"
 
 #include "net/http.h"
 
@@ -57,29 +57,11 @@ int32_t OpenWide(LPCOLESTR url) {
 }
 
 int32_t HttpOpen(const char *url) {
-    SourceErrorClear(&failure);
-    if (!url)
-        return E_POINTER;
-    BSTR wide = AnsiToBstr(url);
-    if (!wide)
-        return E_OUTOFMEMORY;
-    int32_t result = OpenWide(wide);
-    SysFreeString(wide);
-    return result;
+    return SourceOpen(&failure, url, OpenWide);
 }
 
 int32_t HttpRead(void *buffer, uint32_t count) {
-    SourceErrorClear(&failure);
-    if (!stream)
-        return E_POINTER;
-    // The result must stay a non-negative byte count.
-    if (count > 0x7FFFFFFF)
-        count = 0x7FFFFFFF;
-    ULONG got = 0;
-    HRESULT hr = stream->Read(buffer, count, &got);
-    if (FAILED(hr))
-        return SourceErrorCapture(&failure, hr);
-    return (int32_t)got;
+    return SourceRead(&failure, stream, buffer, count);
 }
 
 int32_t HttpFetchWhole(const char *url, void *buffer, uint32_t count) {

@@ -11,9 +11,6 @@
 
 #include "tests/crypto/bigtest.h"
 
-#ifdef CRYPTO_TEST_GMP
-#include <gmp.h>
-#endif
 
 namespace {
 
@@ -199,29 +196,6 @@ TEST(ModexpFatal, ZeroModulusStopsInBigMod) {
 // --- random operands against GMP (native build) ----------------------------
 
 #ifdef CRYPTO_TEST_GMP
-
-namespace {
-
-struct Mpz {
-  mpz_t v;
-  Mpz() { mpz_init(v); }
-  ~Mpz() { mpz_clear(v); }
-};
-
-void ToMpz(const BigNum *n, Mpz *z) {
-  mpz_import(z->v, n->length, -1, sizeof(uint32_t), 0, 0, n->words);
-}
-
-std::string MpzHex(const Mpz &z) {
-  char *s = mpz_get_str(NULL, 16, z.v);
-  std::string hex(s);
-  void (*release)(void *, size_t);
-  mp_get_memory_functions(NULL, NULL, &release);
-  release(s, strlen(s) + 1);
-  return hex;
-}
-
-}  // namespace
 
 TEST(ModexpGmp, RandomOperandsAgree) {
   uint32_t seed = TestSeed();

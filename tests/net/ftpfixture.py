@@ -11,7 +11,7 @@ import subprocess
 import sys
 import time
 
-from netfixture import START_WAIT, Process, free_port
+from netfixture import START_WAIT, free_port, started
 
 IDLE_TIMEOUT = 20   # seconds a real server waits for an idle client
 
@@ -29,17 +29,6 @@ def wait_for_greeting(port, proc):
         except OSError:
             time.sleep(0.05)   # the server is still starting; poll again
     raise RuntimeError("FTP server on port %d did not greet" % port)
-
-
-def _started(name, argv, port, **kw):
-    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, **kw)
-    server = Process(name, proc, port)
-    try:
-        wait_for_greeting(port, proc)
-    except RuntimeError:
-        server.stop()
-        raise
-    return server
 
 
 def start_vsftpd(workdir, anon_root):
@@ -63,8 +52,7 @@ def start_vsftpd(workdir, anon_root):
             "idle_session_timeout=%d" % IDLE_TIMEOUT,
             "data_connection_timeout=%d" % IDLE_TIMEOUT, ""]))
     log = open(os.path.join(workdir, "vsftpd.log"), "w")
-    return _started("vsftpd", ["vsftpd", conf], port, stdout=log,
-                    stderr=subprocess.STDOUT)
+    return started("vsftpd", ["vsftpd", conf], port, log, wait_for_greeting)
 
 
 def pyftpdlib_python():
@@ -82,10 +70,9 @@ def start_pyftpdlib(workdir, anon_root):
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                           "ftp_pyftpd.py")
     log = open(os.path.join(workdir, "pyftpd.log"), "w")
-    return _started("pyftpdlib",
-                    [pyftpdlib_python(), script, anon_root, str(port),
-                     str(IDLE_TIMEOUT)],
-                    port, stdout=log, stderr=subprocess.STDOUT)
+    return started("pyftpdlib",
+                   [pyftpdlib_python(), script, anon_root, str(port), str(IDLE_TIMEOUT)],
+                   port, log, wait_for_greeting)
 
 
 def pattern(size, seed):

@@ -52,12 +52,14 @@ class Process:
                 self.proc.wait(5)
 
 
-def _started(name, argv, port, log, **kw):
+def started(name, argv, port, log, ready=wait_for_port):
+    """Starts a server with its output in log; returns once ready(port,
+    proc) says it serves, or stops it and raises."""
     proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL,
-                            stdout=log, stderr=subprocess.STDOUT, **kw)
+                            stdout=log, stderr=subprocess.STDOUT)
     server = Process(name, proc, port)
     try:
-        wait_for_port(port, proc)
+        ready(port, proc)
     except RuntimeError:
         server.stop()
         raise
@@ -91,7 +93,7 @@ http {
 }
 """ % {"p": prefix, "port": port, "root": root})
     log = open(os.path.join(prefix, "stdout.log"), "w")
-    return _started("nginx", ["nginx", "-p", prefix, "-e",
+    return started("nginx", ["nginx", "-p", prefix, "-e",
                               os.path.join(prefix, "error.log"), "-c", conf],
                     port, log)
 
@@ -100,7 +102,7 @@ def start_python_http(workdir, root):
     """Python's http.server (answers HTTP/1.0) serving root."""
     port = free_port()
     log = open(os.path.join(workdir, "pyhttp.log"), "w")
-    return _started("http.server",
+    return started("http.server",
                     ["python3", "-m", "http.server", "--bind", "127.0.0.1",
                      "--directory", root, str(port)], port, log)
 

@@ -294,41 +294,35 @@ bool Press(HWND box, const std::string &text)
     return true;
 }
 
-// Saves the box's screen area as a 24-bit BMP file.
+// Saves the box's screen area as a 32-bit BMP file.
 void Shoot(HWND box, const std::string &path)
 {
     RECT r;
     GetWindowRect(box, &r);
     int width = r.right - r.left, height = r.bottom - r.top;
-    HDC screen = GetDC(NULL);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void *bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    DWORD stride = ((DWORD)width * 3 + 3) & ~3u, size = stride * height;
+    if (width <= 0 || height <= 0)
+        return;
+    std::vector<unsigned char> pixels = Pixels(r.left, r.top, width, height, NULL, 0);
+    // The screen gives no alpha; viewers would take the zero bytes as clear.
+    for (size_t k = 3; k < pixels.size(); k += 4)
+        pixels[k] = 255;
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 32;
     BITMAPFILEHEADER header = {};
     header.bfType = 0x4D42;
-    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
-    header.bfSize = header.bfOffBits + size;
+    header.bfOffBits = sizeof header + sizeof info;
+    header.bfSize = header.bfOffBits + (DWORD)pixels.size();
     FILE *f = fopen(path.c_str(), "wb");
-    if (f != nullptr) {
-        fwrite(&header, sizeof header, 1, f);
-        fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, f);
-        fwrite(bits, size, 1, f);
-        fclose(f);
-    }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(NULL, screen);
+    if (f == nullptr)
+        return;
+    fwrite(&header, sizeof header, 1, f);
+    fwrite(&info, sizeof info, 1, f);
+    fwrite(pixels.data(), pixels.size(), 1, f);
+    fclose(f);
 }
 
 bool Contains(const std::vector<HWND> &windows, HWND window)

@@ -1,6 +1,8 @@
-#include "wfs/sourceerror.h"
+#include "wfs/netsource.h"
 
 #include <stdlib.h>
+
+#include "net/com.h"
 
 void SourceErrorClear(SourceError *error)
 {
@@ -38,4 +40,29 @@ const char *SourceErrorText(SourceError *error)
         error->text = nullptr;
     }
     return error->text ? error->text : "unknown error";
+}
+
+int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLESTR))
+{
+    SourceErrorClear(error);
+    if (!name)
+        return E_POINTER;
+    BSTR wide = AnsiToBstr(name);
+    if (!wide)
+        return E_OUTOFMEMORY;
+    int32_t result = open(wide);
+    SysFreeString(wide);
+    return result;
+}
+
+int32_t SourceRead(SourceError *error, IStream *stream, void *buffer, uint32_t count)
+{
+    SourceErrorClear(error);
+    if (!stream)
+        return E_POINTER;
+    if (count > 0x7FFFFFFF)
+        count = 0x7FFFFFFF;
+    ULONG got = 0;
+    HRESULT hr = stream->Read(buffer, count, &got);
+    return FAILED(hr) ? SourceErrorCapture(error, hr) : (int32_t)got;
 }

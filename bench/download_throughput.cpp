@@ -26,8 +26,7 @@ namespace {
 
 constexpr int kPiece = 4096;
 
-double Seconds()
-{
+double Seconds() {
     LARGE_INTEGER now, frequency;
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
@@ -35,8 +34,8 @@ double Seconds()
 }
 
 // Bytes of the data resource, or -1 after printing the failure.
-long long ThroughStore(const char *httpBase, const char *ftpBase, const char *name, double *elapsed)
-{
+long long ThroughStore(const char *httpBase, const char *ftpBase, const char *name,
+                       double *elapsed) {
     static char buffer[kPiece];
     Digest digest;
     if (NameToDigest(name, &digest) < 0 || WfsInit(httpBase, ftpBase) < 0) {
@@ -62,8 +61,7 @@ long long ThroughStore(const char *httpBase, const char *ftpBase, const char *na
 }
 
 // recv() in pieces until the peer closes; the byte count, or -1.
-long long Drain(SOCKET sock)
-{
+long long Drain(SOCKET sock) {
     static char buffer[kPiece];
     long long total = 0;
     for (;;) {
@@ -78,8 +76,7 @@ long long Drain(SOCKET sock)
     }
 }
 
-SOCKET ConnectLoopback(unsigned short port)
-{
+SOCKET ConnectLoopback(unsigned short port) {
     SOCKET sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in to = {};
     to.sin_family = AF_INET;
@@ -93,8 +90,7 @@ SOCKET ConnectLoopback(unsigned short port)
 }
 
 // Bytes of the whole response, head included, or -1.
-long long ThroughHttpSocket(unsigned short port, const char *path, double *elapsed)
-{
+long long ThroughHttpSocket(unsigned short port, const char *path, double *elapsed) {
     char request[512];
     int length = snprintf(request, sizeof request, "GET %s HTTP/1.0\r\n\r\n", path);
     double start = Seconds();
@@ -114,8 +110,7 @@ long long ThroughHttpSocket(unsigned short port, const char *path, double *elaps
 
 // Sends a command (when given) and reads replies up to the final line of
 // one; gives its number, or -1.
-int Command(SOCKET control, const char *command)
-{
+int Command(SOCKET control, const char *command) {
     if (command && send(control, command, (int)strlen(command), 0) != (int)strlen(command))
         return -1;
     char line[512];
@@ -133,8 +128,7 @@ int Command(SOCKET control, const char *command)
 }
 
 // Bytes of the file, or -1.
-long long ThroughFtpSocket(unsigned short port, const char *path, double *elapsed)
-{
+long long ThroughFtpSocket(unsigned short port, const char *path, double *elapsed) {
     SOCKET control = ConnectLoopback(port);
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     SOCKET transfer = INVALID_SOCKET;
@@ -145,10 +139,11 @@ long long ThroughFtpSocket(unsigned short port, const char *path, double *elapse
     long long total = -1;
     char text[512];
     double start = 0;
-    if (control == INVALID_SOCKET || listener == INVALID_SOCKET || Command(control, nullptr) != 220 ||
-        Command(control, "USER anonymous\r\n") != 331 || Command(control, "PASS bench@\r\n") != 230 ||
-        Command(control, "TYPE I\r\n") != 200 || bind(listener, (sockaddr *)&here, sizeof here) != 0 ||
-        listen(listener, 1) != 0 || getsockname(listener, (sockaddr *)&here, &size) != 0) {
+    if (control == INVALID_SOCKET || listener == INVALID_SOCKET ||
+        Command(control, nullptr) != 220 || Command(control, "USER anonymous\r\n") != 331 ||
+        Command(control, "PASS bench@\r\n") != 230 || Command(control, "TYPE I\r\n") != 200 ||
+        bind(listener, (sockaddr *)&here, sizeof here) != 0 || listen(listener, 1) != 0 ||
+        getsockname(listener, (sockaddr *)&here, &size) != 0) {
         fprintf(stderr, "login: Winsock error %d\n", WSAGetLastError());
         goto done;
     }
@@ -158,7 +153,8 @@ long long ThroughFtpSocket(unsigned short port, const char *path, double *elapse
     if (Command(control, text) != 200)
         goto done;
     snprintf(text, sizeof text, "RETR %s\r\n", path);
-    if (Command(control, text) != 150 || (transfer = accept(listener, nullptr, nullptr)) == INVALID_SOCKET)
+    if (Command(control, text) != 150 ||
+        (transfer = accept(listener, nullptr, nullptr)) == INVALID_SOCKET)
         goto done;
     total = Drain(transfer);
     closesocket(transfer);
@@ -178,28 +174,30 @@ done:
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     const char *mode = argc > 1 ? argv[1] : "";
     bool store = argc == 5 && strcmp(mode, "store") == 0;
     bool rawHttp = argc == 4 && strcmp(mode, "raw-http") == 0;
     bool rawFtp = argc == 4 && strcmp(mode, "raw-ftp") == 0;
     if (!store && !rawHttp && !rawFtp) {
-        fprintf(stderr, "usage: download_throughput store <http-base> <ftp-base> <digest-name>\n"
-                        "       download_throughput raw-http|raw-ftp <port> <path>\n");
+        fprintf(stderr,
+                "usage: download_throughput store <http-base> <ftp-base> <digest-name>\n"
+                "       download_throughput raw-http|raw-ftp <port> <path>\n");
         return 2;
     }
     OleInitialize(nullptr);
     WSADATA data;
     WSAStartup(MAKEWORD(1, 1), &data);
     double elapsed = 0;
-    long long bytes = store     ? ThroughStore(argv[2], argv[3], argv[4], &elapsed)
-                      : rawHttp ? ThroughHttpSocket((unsigned short)atoi(argv[2]), argv[3], &elapsed)
-                                : ThroughFtpSocket((unsigned short)atoi(argv[2]), argv[3], &elapsed);
+    long long bytes = store ? ThroughStore(argv[2], argv[3], argv[4], &elapsed)
+                      : rawHttp
+                          ? ThroughHttpSocket((unsigned short)atoi(argv[2]), argv[3], &elapsed)
+                          : ThroughFtpSocket((unsigned short)atoi(argv[2]), argv[3], &elapsed);
     WSACleanup();
     OleUninitialize();
     if (bytes < 0)
         return 1;
-    printf("%lld bytes in %.3f s: %.1f MB/s\n", bytes, elapsed, (double)bytes / 1048576.0 / elapsed);
+    printf("%lld bytes in %.3f s: %.1f MB/s\n", bytes, elapsed,
+           (double)bytes / 1048576.0 / elapsed);
     return 0;
 }

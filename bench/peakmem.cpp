@@ -31,12 +31,12 @@ struct Peaks {
 
 // Joins the arguments into one command line, quoting those with blanks.
 // Returns 0, or -1 when the line would not fit.
-int BuildCommandLine(int argc, char **argv, char *line, size_t size)
-{
+int BuildCommandLine(int argc, char **argv, char *line, size_t size) {
     size_t used = 0;
     for (int i = 0; i < argc; i++) {
         bool quote = argv[i][0] == '\0' || strpbrk(argv[i], " \t") != NULL;
-        int n = snprintf(line + used, size - used, quote ? "%s\"%s\"" : "%s%s", i ? " " : "", argv[i]);
+        int n =
+            snprintf(line + used, size - used, quote ? "%s\"%s\"" : "%s%s", i ? " " : "", argv[i]);
         if (n < 0 || (size_t)n >= size - used)
             return -1;
         used += (size_t)n;
@@ -45,23 +45,22 @@ int BuildCommandLine(int argc, char **argv, char *line, size_t size)
 }
 
 // The id of a running process with that executable name, or 0.
-DWORD FindProcess(const char *name)
-{
+DWORD FindProcess(const char *name) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         return 0;
     DWORD id = 0;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more && id == 0; more = Process32Next(snapshot, &entry))
+    for (BOOL more = Process32First(snapshot, &entry); more && id == 0;
+         more = Process32Next(snapshot, &entry))
         if (lstrcmpiA(entry.szExeFile, name) == 0)
             id = entry.th32ProcessID;
     CloseHandle(snapshot);
     return id;
 }
 
-void Sample(HANDLE process, Peaks *peaks)
-{
+void Sample(HANDLE process, Peaks *peaks) {
     PROCESS_MEMORY_COUNTERS counters;
     counters.cb = sizeof counters;
     if (!GetProcessMemoryInfo(process, &counters, sizeof counters))
@@ -74,8 +73,7 @@ void Sample(HANDLE process, Peaks *peaks)
 }
 
 // Milliseconds from the process's creation to its exit, or -1.
-long long Lifetime(HANDLE process)
-{
+long long Lifetime(HANDLE process) {
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
         return -1;
@@ -90,13 +88,13 @@ long long Lifetime(HANDLE process)
 // Samples the watched process from when it appears until it ends, while the
 // command runs. Returns its handle (the caller closes it), or NULL when the
 // command ended without it being seen.
-HANDLE Watch(const char *name, HANDLE command, Peaks *peaks)
-{
+HANDLE Watch(const char *name, HANDLE command, Peaks *peaks) {
     HANDLE process = NULL;
     while (process == NULL) {
         DWORD id = FindProcess(name);
         if (id != 0)
-            process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, id);
+            process =
+                OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, id);
         if (process == NULL && WaitForSingleObject(command, kPollMs) == WAIT_OBJECT_0)
             return NULL;
     }
@@ -108,8 +106,7 @@ HANDLE Watch(const char *name, HANDLE command, Peaks *peaks)
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc < 4 || strcmp(argv[2], "--") != 0) {
         fprintf(stderr, "usage: peakmem PROGRAM.exe -- COMMAND [ARGUMENTS...]\n");
         return 64;

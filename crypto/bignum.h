@@ -20,10 +20,10 @@
 #include <stdint.h>
 
 struct BigNum {
-  int32_t sign;      // +1 or -1; comparisons ignore it
-  int32_t length;    // words in use, at least 1
-  int32_t capacity;  // words allocated, at least length
-  uint32_t *words;   // magnitude, least significant word first
+    int32_t sign;      // +1 or -1; comparisons ignore it
+    int32_t length;    // words in use, at least 1
+    int32_t capacity;  // words allocated, at least length
+    uint32_t *words;   // magnitude, least significant word first
 };
 
 // Fast multiplication splits operands into blocks of this many words.
@@ -89,10 +89,9 @@ void fast_square(const BigNum *a, BigNum *c);
 // and need bigBlockScratchWords(n) words of scratch (none for n = 64).
 // dst MUST NOT overlap a, b or scratch.
 int32_t bigBlockScratchWords(int32_t n);
-void bigBlockMultiply(const uint32_t *a, const uint32_t *b, int32_t n,
-                      uint32_t *dst, uint32_t *scratch);
-void bigBlockSquare(const uint32_t *a, int32_t n, uint32_t *dst,
-                    uint32_t *scratch);
+void bigBlockMultiply(const uint32_t *a, const uint32_t *b, int32_t n, uint32_t *dst,
+                      uint32_t *scratch);
+void bigBlockSquare(const uint32_t *a, int32_t n, uint32_t *dst, uint32_t *scratch);
 
 // c = |a| * 2^bits, or floor(|a| / 2^bits); bits >= 0. c's sign is
 // untouched. c MAY be a.
@@ -126,7 +125,6 @@ void bigRelease(void *block, size_t bytes);
 // malloc and free. Meant for tests (memory exhaustion, wiping); change it
 // only while no number allocated by the previous allocator is alive, or when
 // both free compatibly.
-void bigSetAllocator(void *(*alloc)(size_t bytes),
-                     void (*release)(void *block, size_t bytes));
+void bigSetAllocator(void *(*alloc)(size_t bytes), void (*release)(void *block, size_t bytes));
 
 #endif

@@ -11,16 +11,16 @@
 
 // Montgomery context for an odd modulus m of n words, R = 2^(32 * n).
 struct MontContext {
-  BigNum *modulus;  // borrowed, not copied
-  BigNum *rr;       // R^2 mod m, owned
-  uint32_t n0inv;   // -m^-1 mod 2^32
+    BigNum *modulus;  // borrowed, not copied
+    BigNum *rr;       // R^2 mod m, owned
+    uint32_t n0inv;   // -m^-1 mod 2^32
 };
 
 // b^0 .. b^15 in Montgomery form (b^i * R mod m); entry 0 is R mod m.
 enum { MONT_TABLE_SIZE = 16 };
 struct PowerTable {
-  int32_t count;  // always MONT_TABLE_SIZE
-  BigNum *entry[MONT_TABLE_SIZE];
+    int32_t count;  // always MONT_TABLE_SIZE
+    BigNum *entry[MONT_TABLE_SIZE];
 };
 
 // r = a^-1 mod m by the extended Euclidean algorithm, for a and m >= 0. No
@@ -50,7 +50,7 @@ void freePowerTable(PowerTable *table);
 // windows over both exponents and one shared squaring chain. Both exponents
 // zero give 1. out MUST be distinct from every input; the inputs keep their
 // values (m is shifted in place and restored while the context is built).
-void bigDoubleExpMod(const BigNum *g, const BigNum *y, const BigNum *e1,
-                     const BigNum *e2, BigNum *m, BigNum *out);
+void bigDoubleExpMod(const BigNum *g, const BigNum *y, const BigNum *e1, const BigNum *e2,
+                     BigNum *m, BigNum *out);
 
 #endif

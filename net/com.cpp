@@ -33,8 +33,7 @@ struct StaticErrorInfoVtbl {
 
 namespace {
 
-HRESULT STDMETHODCALLTYPE RecordQueryInterface(StaticErrorInfo *self, REFIID iid,
-                                               void **out) {
+HRESULT STDMETHODCALLTYPE RecordQueryInterface(StaticErrorInfo *self, REFIID iid, void **out) {
     if (IsEqualIID(iid, IID_IErrorInfo) || IsEqualIID(iid, IID_IUnknown)) {
         *out = self;
         return S_OK;
@@ -44,8 +43,12 @@ HRESULT STDMETHODCALLTYPE RecordQueryInterface(StaticErrorInfo *self, REFIID iid
 }
 
 // Records live in constant storage for the whole run: nothing to count.
-ULONG STDMETHODCALLTYPE RecordAddRef(StaticErrorInfo *) { return 999; }
-ULONG STDMETHODCALLTYPE RecordRelease(StaticErrorInfo *) { return 999; }
+ULONG STDMETHODCALLTYPE RecordAddRef(StaticErrorInfo *) {
+    return 999;
+}
+ULONG STDMETHODCALLTYPE RecordRelease(StaticErrorInfo *) {
+    return 999;
+}
 
 HRESULT STDMETHODCALLTYPE RecordGetGUID(StaticErrorInfo *self, GUID *out) {
     if (self->iid)
@@ -78,9 +81,8 @@ HRESULT STDMETHODCALLTYPE RecordGetHelpContext(StaticErrorInfo *, DWORD *out) {
 }  // namespace
 
 const StaticErrorInfoVtbl kStaticErrorInfoVtbl = {
-    RecordQueryInterface, RecordAddRef,         RecordRelease,
-    RecordGetGUID,        RecordGetSource,      RecordGetDescription,
-    RecordGetHelpFile,    RecordGetHelpContext,
+    RecordQueryInterface, RecordAddRef,         RecordRelease,     RecordGetGUID,
+    RecordGetSource,      RecordGetDescription, RecordGetHelpFile, RecordGetHelpContext,
 };
 
 // --- shared routines --------------------------------------------------------
@@ -102,7 +104,7 @@ BSTR AnsiToBstr(const char *text) {
 // Sets one text field from 8-bit text; a text that does not convert is left
 // out, as the object is still worth having without it.
 static void SetText(ICreateErrorInfo *create,
-                    HRESULT(STDMETHODCALLTYPE ICreateErrorInfo::*setter)(LPOLESTR),
+                    HRESULT (STDMETHODCALLTYPE ICreateErrorInfo::*setter)(LPOLESTR),
                     const char *text) {
     BSTR wide = AnsiToBstr(text);
     if (!wide)
@@ -241,14 +243,30 @@ HRESULT ClearError(HRESULT code) {
 
 // --- byte stream stubs ------------------------------------------------------
 
-HRESULT ByteStream::Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER *) { return ClearError(E_NOTIMPL); }
-HRESULT ByteStream::SetSize(ULARGE_INTEGER) { return ClearError(E_NOTIMPL); }
+HRESULT ByteStream::Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER *) {
+    return ClearError(E_NOTIMPL);
+}
+HRESULT ByteStream::SetSize(ULARGE_INTEGER) {
+    return ClearError(E_NOTIMPL);
+}
 HRESULT ByteStream::CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *, ULARGE_INTEGER *) {
     return ClearError(E_NOTIMPL);
 }
-HRESULT ByteStream::Commit(DWORD) { return ClearError(E_NOTIMPL); }
-HRESULT ByteStream::Revert() { return ClearError(E_NOTIMPL); }
-HRESULT ByteStream::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) { return ClearError(E_NOTIMPL); }
-HRESULT ByteStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) { return ClearError(E_NOTIMPL); }
-HRESULT ByteStream::Stat(STATSTG *, DWORD) { return ClearError(E_NOTIMPL); }
-HRESULT ByteStream::Clone(IStream **) { return ClearError(E_NOTIMPL); }
+HRESULT ByteStream::Commit(DWORD) {
+    return ClearError(E_NOTIMPL);
+}
+HRESULT ByteStream::Revert() {
+    return ClearError(E_NOTIMPL);
+}
+HRESULT ByteStream::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
+    return ClearError(E_NOTIMPL);
+}
+HRESULT ByteStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
+    return ClearError(E_NOTIMPL);
+}
+HRESULT ByteStream::Stat(STATSTG *, DWORD) {
+    return ClearError(E_NOTIMPL);
+}
+HRESULT ByteStream::Clone(IStream **) {
+    return ClearError(E_NOTIMPL);
+}

@@ -56,9 +56,9 @@ extern const StaticErrorInfoVtbl kStaticErrorInfoVtbl;
 
 // Defines a record: STATIC_ERROR_INFO(kName, IID_IHttpClient, 0x8004A200,
 // "HTTP client", "unable to connect to HTTP server");
-#define STATIC_ERROR_INFO(name, iid, code, source, description) \
-    const StaticErrorInfo name = {&kStaticErrorInfoVtbl, &(iid), \
-                                  (HRESULT)(code), source, description}
+#define STATIC_ERROR_INFO(name, iid, code, source, description)                           \
+    const StaticErrorInfo name = {&kStaticErrorInfoVtbl, &(iid), (HRESULT)(code), source, \
+                                  description}
 
 // The record as an interface pointer (no reference is counted).
 inline IErrorInfo *AsErrorInfo(const StaticErrorInfo &record) {
@@ -75,8 +75,7 @@ BSTR AnsiToBstr(const char *text);
 // New platform error object with the identifier (when iid is not null), the
 // source and the description (each when not null and convertible).
 // Null when the object cannot be made.
-IErrorInfo *MakeErrorInfo(const IID *iid, const char *source,
-                          const char *description);
+IErrorInfo *MakeErrorInfo(const IID *iid, const char *source, const char *description);
 
 // MakeErrorInfo(null, "Windows", ErrorText(code)); code is a Win32 or
 // Winsock error code. Null when the object cannot be made.
@@ -103,13 +102,12 @@ void ChainError(IErrorInfo *outer, IUnknown *inner, REFIID iid);
 HRESULT RaiseRecord(const StaticErrorInfo &record);  // gives record.code
 HRESULT RaiseWindowsError(int32_t code);             // gives E_UNEXPECTED
 HRESULT ChainRecord(const StaticErrorInfo &record, IUnknown *inner, REFIID iid);
-HRESULT ClearError(HRESULT code);                    // gives code
+HRESULT ClearError(HRESULT code);  // gives code
 
 // ---------------------------------------------------------------------------
 // Assertions: a failed check prints
 // "Assertion failed: <check>, file <module>, line <n>" and ends the program.
-#define NET_ASSERT(check, module) \
-    ((check) ? (void)0 : CheckFailed(#check, module, __LINE__))
+#define NET_ASSERT(check, module) ((check) ? (void)0 : CheckFailed(#check, module, __LINE__))
 
 // ---------------------------------------------------------------------------
 // Object base.

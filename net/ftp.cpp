@@ -11,14 +11,11 @@ namespace {
 #define FTP_RECORD(name, code, text) \
     STATIC_ERROR_INFO(name, IID_IFtpClient, code, "FTP client", text)
 
-FTP_RECORD(kCtrlReadFailed, kFtpCtrlReadFailed,
-           "unable to read from the FTP control connection");
+FTP_RECORD(kCtrlReadFailed, kFtpCtrlReadFailed, "unable to read from the FTP control connection");
 FTP_RECORD(kCtrlEof, kFtpCtrlEof,
            "unexpected end-of-file while reading from the FTP control connection");
-FTP_RECORD(kCtrlWriteFailed, kFtpCtrlWriteFailed,
-           "unable to write to the FTP control connection");
-FTP_RECORD(kReplyTooLong, kFtpReplyTooLong,
-           "the response from the FTP server was too long");
+FTP_RECORD(kCtrlWriteFailed, kFtpCtrlWriteFailed, "unable to write to the FTP control connection");
+FTP_RECORD(kReplyTooLong, kFtpReplyTooLong, "the response from the FTP server was too long");
 FTP_RECORD(kDataOpenFailed, kFtpDataOpenFailed, "unable to open FTP data connection");
 FTP_RECORD(kDataReadFailed, kFtpDataReadFailed, "unable to read from FTP data connection");
 FTP_RECORD(kDataWriteFailed, kFtpDataWriteFailed, "unable to write to FTP data connection");
@@ -51,8 +48,8 @@ bool BuildCommand(const char *verb, LPCOLESTR argument, Command *command) {
         return false;
     // Room for the argument and its terminator; CR LF takes the last two.
     int room = (int)(kLineSize - verbLength - 2);
-    int converted = WideCharToMultiByte(CP_ACP, 0, argument, -1, command->text + verbLength,
-                                        room, nullptr, nullptr);
+    int converted = WideCharToMultiByte(CP_ACP, 0, argument, -1, command->text + verbLength, room,
+                                        nullptr, nullptr);
     if (converted == 0)
         return false;
     command->length = verbLength + (size_t)converted - 1;
@@ -63,12 +60,11 @@ bool BuildCommand(const char *verb, LPCOLESTR argument, Command *command) {
 
 // "ddd " starts the last line of a reply; every other line is dropped.
 bool IsFinalLine(const char *line) {
-    return line[0] >= '0' && line[0] <= '9' && line[1] >= '0' && line[1] <= '9' &&
-           line[2] >= '0' && line[2] <= '9' && line[3] == ' ';
+    return line[0] >= '0' && line[0] <= '9' && line[1] >= '0' && line[1] <= '9' && line[2] >= '0' &&
+           line[2] <= '9' && line[3] == ' ';
 }
 
-class FtpClient final
-    : public ComObject<FtpClient, IFtpClient, ByteStream, SupportsAllErrorInfo> {
+class FtpClient final : public ComObject<FtpClient, IFtpClient, ByteStream, SupportsAllErrorInfo> {
 public:
     static const QiEntry kInterfaces[];
 
@@ -78,8 +74,7 @@ public:
     HRESULT Open(LPCOLESTR host);
 
     // IFtpClient
-    HRESULT STDMETHODCALLTYPE Login(LPCOLESTR user, LPCOLESTR password,
-                                    LPCOLESTR account) override;
+    HRESULT STDMETHODCALLTYPE Login(LPCOLESTR user, LPCOLESTR password, LPCOLESTR account) override;
     HRESULT STDMETHODCALLTYPE ChangeDirectory(LPCOLESTR path) override {
         return Simple("CWD ", path, '2');
     }
@@ -97,9 +92,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE EndTransfer() override;
     HRESULT STDMETHODCALLTYPE Rename(LPCOLESTR from, LPCOLESTR to) override;
-    HRESULT STDMETHODCALLTYPE Delete(LPCOLESTR name) override {
-        return Simple("DELE ", name, '2');
-    }
+    HRESULT STDMETHODCALLTYPE Delete(LPCOLESTR name) override { return Simple("DELE ", name, '2'); }
     HRESULT STDMETHODCALLTYPE MakeDirectory(LPCOLESTR path) override {
         return Simple("MKD ", path, '2');
     }
@@ -147,7 +140,7 @@ private:
 };
 
 const QiEntry FtpClient::kInterfaces[] = {
-    {&IID_IFtpClient, 0}, {&IID_IUnknown, 0},  {&IID_IStream, 1},
+    {&IID_IFtpClient, 0},        {&IID_IUnknown, 0}, {&IID_IStream, 1},
     {&IID_ISupportErrorInfo, 2}, {nullptr, 0},
 };
 
@@ -377,18 +370,17 @@ HRESULT FtpClient::OpenTransfer(const char *verb, LPCOLESTR name, uint64_t offse
 
 // PORT, REST when offset is nonzero, then the transfer command itself,
 // which the server must answer with class 1 before it connects.
-HRESULT FtpClient::AnnounceAndRequest(ITcpListener *listener, const char *verb,
-                                      LPCOLESTR name, uint64_t offset) {
+HRESULT FtpClient::AnnounceAndRequest(ITcpListener *listener, const char *verb, LPCOLESTR name,
+                                      uint64_t offset) {
     SocketAddress listening, local;
-    if (FAILED(listener->GetLocalAddress(&listening)) ||
-        FAILED(ctrlconn->GetLocalAddress(&local)))
+    if (FAILED(listener->GetLocalAddress(&listening)) || FAILED(ctrlconn->GetLocalAddress(&local)))
         return ChainRecord(kDataOpenFailed, listener, IID_ITcpListener);
     // The address is the one the server already reaches us at; the port is
     // the listener's.
     char port[kLineSize];
-    int length = wsprintfA(port, "PORT %d,%d,%d,%d,%d,%d\r\n", local.address[0],
-                           local.address[1], local.address[2], local.address[3],
-                           listening.port[0], listening.port[1]);
+    int length =
+        wsprintfA(port, "PORT %d,%d,%d,%d,%d,%d\r\n", local.address[0], local.address[1],
+                  local.address[2], local.address[3], listening.port[0], listening.port[1]);
     HRESULT hr = Send(port, (size_t)length);
     if (FAILED(hr))
         return hr;

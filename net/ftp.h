@@ -44,7 +44,7 @@ enum : HRESULT {
     kFtpConnectFailed = static_cast<HRESULT>(0x8004F10C),
     kFtpBadUser = static_cast<HRESULT>(0x8004F10D),
     kFtpBadPassword = static_cast<HRESULT>(0x8004F10E),
-    kFtpBadAccount = static_cast<HRESULT>(0x8004F10F),       // never raised
+    kFtpBadAccount = static_cast<HRESULT>(0x8004F10F),  // never raised
     kFtpLoginRefused = static_cast<HRESULT>(0x8004F110),
     kFtpBadFileName = static_cast<HRESULT>(0x8004F111),
     kFtpBadType = static_cast<HRESULT>(0x8004F112),

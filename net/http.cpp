@@ -47,8 +47,7 @@ HTTP_RECORD(kUriError, HTTP_E_URI, "invalid URI (Uniform Resource Identifier)");
 HTTP_RECORD(kSendError, HTTP_E_SEND, "error sending request to HTTP server");
 HTTP_RECORD(kReceiveError, HTTP_E_RECEIVE, "error receiving response from HTTP server");
 HTTP_RECORD(kLineLongError, HTTP_E_LINE_LONG, "HTTP response header line too long");
-HTTP_RECORD(kInvalidError, HTTP_E_INVALID,
-            "received an invalid response from the HTTP server");
+HTTP_RECORD(kInvalidError, HTTP_E_INVALID, "received an invalid response from the HTTP server");
 
 enum Stage : uint8_t { kSettingUp = 0, kRequestSent = 1, kResponseRead = 2 };
 
@@ -74,9 +73,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetUrl(LPCOLESTR url) override;
     HRESULT STDMETHODCALLTYPE SetHost(LPCOLESTR text) override { return SetField(host, text); }
     HRESULT STDMETHODCALLTYPE SetPath(LPCOLESTR text) override { return SetField(path, text); }
-    HRESULT STDMETHODCALLTYPE SetMethod(LPCOLESTR text) override {
-        return SetField(method, text);
-    }
+    HRESULT STDMETHODCALLTYPE SetMethod(LPCOLESTR text) override { return SetField(method, text); }
     HRESULT STDMETHODCALLTYPE SetRequestLength(ULONGLONG length) override;
     HRESULT STDMETHODCALLTYPE SendRequest() override;
     HRESULT STDMETHODCALLTYPE ReceiveResponse(ULONG *status) override;
@@ -90,7 +87,8 @@ private:
     HRESULT SetField(BSTR &field, LPCOLESTR text);
     void DropConnection();
     HRESULT WriteRequestHead();
-    template <class Char> HRESULT Append(const Char *text);
+    template <class Char>
+    HRESULT Append(const Char *text);
     HRESULT Flush();
     HRESULT ReadHeadLine(uint32_t *lineSize);
     void DropBuffered(uint32_t lineSize);
@@ -110,7 +108,7 @@ private:
 };
 
 const QiEntry HttpClient::kInterfaces[] = {
-    {&IID_IHttpClient, 0}, {&IID_IUnknown, 0},  {&IID_IStream, 1},
+    {&IID_IHttpClient, 0},       {&IID_IUnknown, 0}, {&IID_IStream, 1},
     {&IID_ISupportErrorInfo, 2}, {nullptr, 0},
 };
 
@@ -209,7 +207,8 @@ HRESULT HttpClient::WriteRequestHead() {
 // Copies text into the buffer, flushing whenever it fills, so a head of any
 // length goes out in pieces of at most kBufferSize bytes. Wide text keeps
 // the low 8 bits of each character.
-template <class Char> HRESULT HttpClient::Append(const Char *text) {
+template <class Char>
+HRESULT HttpClient::Append(const Char *text) {
     while (*text) {
         if (hdrlen == kBufferSize) {
             HRESULT hr = Flush();

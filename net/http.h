@@ -35,8 +35,9 @@
 #define HTTP_E_SEND ((HRESULT)0x8004A204)       // writing to the connection failed (merged)
 #define HTTP_E_RECEIVE ((HRESULT)0x8004A205)    // reading from the connection failed (merged)
 #define HTTP_E_LINE_LONG ((HRESULT)0x8004A207)  // a response head line fills the buffer
-#define HTTP_E_INVALID ((HRESULT)0x8004A208)    // bad status line, version above 1, or
-                                                // the connection ended inside the head
+#define HTTP_E_INVALID \
+    ((HRESULT)0x8004A208)  // bad status line, version above 1, or
+                           // the connection ended inside the head
 
 struct IHttpClient : public IUnknown {
     // Stage 0. url is "ssss://host[:port][/path]": at least 9 characters

@@ -28,8 +28,7 @@ namespace {
 constexpr int kNameBufferSize = 256;
 
 bool ToAnsiName(LPCOLESTR wide, char (&text)[kNameBufferSize]) {
-    return WideCharToMultiByte(CP_ACP, 0, wide, -1, text, kNameBufferSize, nullptr,
-                               nullptr) != 0;
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, text, kNameBufferSize, nullptr, nullptr) != 0;
 }
 
 // gethostname then gethostbyname of that name; null with the Winsock error
@@ -111,16 +110,12 @@ public:
     HRESULT STDMETHODCALLTYPE GetLocalAddress(SocketAddress *address) override {
         return LocalSocketAddress(sock, address);
     }
-    HRESULT STDMETHODCALLTYPE GetLocalName(BSTR *name) override {
-        return LocalName(sock, name);
-    }
+    HRESULT STDMETHODCALLTYPE GetLocalName(BSTR *name) override { return LocalName(sock, name); }
     HRESULT STDMETHODCALLTYPE GetRemoteAddress(SocketAddress *address) override {
         *address = peer;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetRemoteName(BSTR *name) override {
-        return NameAndPort(peer, name);
-    }
+    HRESULT STDMETHODCALLTYPE GetRemoteName(BSTR *name) override { return NameAndPort(peer, name); }
 
     HRESULT STDMETHODCALLTYPE Read(void *buffer, ULONG count, ULONG *read) override {
         int got = recv(sock, (char *)buffer, ClampCount(count), 0);
@@ -153,7 +148,7 @@ private:
 };
 
 const QiEntry Connection::kInterfaces[] = {
-    {&IID_ITcpConnection, 0}, {&IID_ITcpSocket, 0}, {&IID_IUnknown, 0},
+    {&IID_ITcpConnection, 0}, {&IID_ITcpSocket, 0},        {&IID_IUnknown, 0},
     {&IID_IStream, 1},        {&IID_ISupportErrorInfo, 2}, {nullptr, 0},
 };
 
@@ -171,9 +166,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetLocalAddress(SocketAddress *address) override;
-    HRESULT STDMETHODCALLTYPE GetLocalName(BSTR *name) override {
-        return LocalName(sock, name);
-    }
+    HRESULT STDMETHODCALLTYPE GetLocalName(BSTR *name) override { return LocalName(sock, name); }
     HRESULT STDMETHODCALLTYPE Accept(ITcpConnection **connection) override {
         Connection *accepted = new (std::nothrow) Connection;
         if (!accepted)
@@ -197,8 +190,8 @@ public:
 };
 
 const QiEntry Listener::kInterfaces[] = {
-    {&IID_ITcpListener, 0},        {&IID_ITcpSocket, 0}, {&IID_IUnknown, 0},
-    {&IID_ISupportErrorInfo, 1},   {nullptr, 0},
+    {&IID_ITcpListener, 0},      {&IID_ITcpSocket, 0}, {&IID_IUnknown, 0},
+    {&IID_ISupportErrorInfo, 1}, {nullptr, 0},
 };
 
 // --- the node -----------------------------------------------------------------
@@ -248,8 +241,12 @@ HRESULT Node::QueryInterface(REFIID iid, void **out) {
     return S_OK;
 }
 
-ULONG Node::AddRef() { return ++node_refs; }
-ULONG Node::Release() { return --node_refs; }
+ULONG Node::AddRef() {
+    return ++node_refs;
+}
+ULONG Node::Release() {
+    return --node_refs;
+}
 
 HRESULT NodeSei::QueryInterface(REFIID iid, void **out) {
     TCP_ASSERT(this == &node_sei);

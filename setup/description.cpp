@@ -2,8 +2,7 @@
 
 #include <string.h>
 
-char *NextLine(LineCursor *cursor)
-{
+char *NextLine(LineCursor *cursor) {
     if (cursor->offset >= cursor->length)
         return nullptr;
     char *line = cursor->text + cursor->offset;
@@ -22,8 +21,7 @@ namespace {
 
 // The digest name is the first 32 bytes and the 33rd must be ':'. A line
 // that ends earlier is refused without reading past its terminator.
-int32_t CutDigestName(char *argument, Digest *digest)
-{
+int32_t CutDigestName(char *argument, Digest *digest) {
     if (strnlen(argument, kDigestNameLength + 1) != kDigestNameLength + 1 ||
         argument[kDigestNameLength] != ':')
         return -1;
@@ -31,16 +29,14 @@ int32_t CutDigestName(char *argument, Digest *digest)
     return NameToDigest(argument, digest);
 }
 
-bool IsSizeBlank(char c)
-{
+bool IsSizeBlank(char c) {
     return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
 // Reads an unsigned 32-bit decimal: blanks, one sign, digits; a value beyond
 // 32 bits saturates and '-' negates modulo 2^32. Without any digit nothing
 // is consumed. Returns where reading stopped.
-char *ReadSize(char *field, uint32_t *size)
-{
+char *ReadSize(char *field, uint32_t *size) {
     char *p = field;
     while (IsSizeBlank(*p))
         p++;
@@ -66,13 +62,11 @@ char *ReadSize(char *field, uint32_t *size)
 
 }  // namespace
 
-int32_t ParseLicenceLine(char *argument, Digest *digest)
-{
+int32_t ParseLicenceLine(char *argument, Digest *digest) {
     return CutDigestName(argument, digest);
 }
 
-int32_t ParseInstallLine(char *argument, InstallLine *line)
-{
+int32_t ParseInstallLine(char *argument, InstallLine *line) {
     Digest digest;
     if (CutDigestName(argument, &digest) < 0)
         return -1;
@@ -98,8 +92,7 @@ int32_t ParseInstallLine(char *argument, InstallLine *line)
     return 0;
 }
 
-int32_t ParseShortcutLine(char *argument, const char **linkName, const char **target)
-{
+int32_t ParseShortcutLine(char *argument, const char **linkName, const char **target) {
     char *colon = strchr(argument, ':');
     if (colon == nullptr)
         return -1;

@@ -15,8 +15,8 @@
 // zero byte).
 struct LineCursor {
     char *text;
-    uint32_t length;   // bytes of text; text[length] is a zero byte
-    uint32_t offset;   // start of the next line
+    uint32_t length;  // bytes of text; text[length] is a zero byte
+    uint32_t offset;  // start of the next line
 };
 
 // Returns the next line, zero-terminated in place, or null after the last.
@@ -28,9 +28,9 @@ int32_t ParseLicenceLine(char *argument, Digest *digest);
 
 struct InstallLine {
     Digest digest;
-    uint32_t size;        // below 2^31
+    uint32_t size;  // below 2^31
     const char *fileName;
-    bool required;        // a flag field starting with 'R'
+    bool required;  // a flag field starting with 'R'
 };
 
 // I line: digest name ':' size ':' file name, then ':' flag fields.

@@ -5,15 +5,13 @@
 
 #include "setup/errtext.h"
 
-const char *LastErrorText(void)
-{
+const char *LastErrorText(void) {
     return ErrorText((int32_t)GetLastError());
 }
 
 // "message: detail" in a heap buffer of exactly the needed length, or null
 // when there is no room. The caller frees it.
-static char *JoinMessageAndDetail(const char *message, const char *detail)
-{
+static char *JoinMessageAndDetail(const char *message, const char *detail) {
     static const char kSeparator[] = ": ";
     size_t messageLength = strlen(message);
     size_t separatorLength = sizeof kSeparator - 1;
@@ -27,8 +25,7 @@ static char *JoinMessageAndDetail(const char *message, const char *detail)
     return joined;
 }
 
-void ErrorBox(HWND owner, const char *caption, const char *message, const char *detail)
-{
+void ErrorBox(HWND owner, const char *caption, const char *message, const char *detail) {
     char *joined = NULL;
     const char *text;
     if (message == NULL)

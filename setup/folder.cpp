@@ -16,8 +16,7 @@ const char kDefaultProgramFiles[] = "C:\\Program Files";
 
 // The proposal: the current user's "ProgramFilesDir" (else the default),
 // a backslash and the folder name. A name that cannot fit is refused.
-int32_t ProposeFolder(const char *folderName)
-{
+int32_t ProposeFolder(const char *folderName) {
     size_t nameLength = strlen(folderName);
     // Room for the Program Files path, a backslash, the name and the zero.
     if (nameLength + sizeof kDefaultProgramFiles + 1 > kPathSize) {
@@ -45,8 +44,7 @@ int32_t ProposeFolder(const char *folderName)
     return 0;
 }
 
-void Browse(HWND dialog)
-{
+void Browse(HWND dialog) {
     BROWSEINFOA info = {};
     info.hwndOwner = dialog;
     info.lpszTitle = "Select Folder for Kestrin";
@@ -62,32 +60,30 @@ void Browse(HWND dialog)
     CoTaskMemFree(chosen);
 }
 
-INT_PTR CALLBACK FolderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
+INT_PTR CALLBACK FolderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG:
-        SetDlgItemTextA(dialog, kFolderField, destinationFolder);
-        return TRUE;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-            GetDlgItemTextA(dialog, kFolderField, destinationFolder, kPathSize - 1);
-            EndDialog(dialog, 0);
-            break;
-        case IDCANCEL:
-            EndDialog(dialog, -1);
-            break;
-        case kBrowseButton:
-            Browse(dialog);
-            break;
-        }
-        return TRUE;
+        case WM_INITDIALOG:
+            SetDlgItemTextA(dialog, kFolderField, destinationFolder);
+            return TRUE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                    GetDlgItemTextA(dialog, kFolderField, destinationFolder, kPathSize - 1);
+                    EndDialog(dialog, 0);
+                    break;
+                case IDCANCEL:
+                    EndDialog(dialog, -1);
+                    break;
+                case kBrowseButton:
+                    Browse(dialog);
+                    break;
+            }
+            return TRUE;
     }
     return FALSE;
 }
 
-int32_t CreateOneDirectory(const char *path)
-{
+int32_t CreateOneDirectory(const char *path) {
     if (!CreateDirectoryA(path, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
         SetupError("Unable to create destination directory", LastErrorText());
         return -1;
@@ -98,8 +94,7 @@ int32_t CreateOneDirectory(const char *path)
 // Creates every parent of the folder, then the folder. A separator right
 // after a drive name ("C:\") is passed over; every other separator after
 // which a parent was created becomes a backslash.
-int32_t CreateFolderWithParents(char *folder)
-{
+int32_t CreateFolderWithParents(char *folder) {
     for (char *p = folder; (p = strpbrk(p, "\\/")) != NULL; p++) {
         if (p != folder && p[-1] == ':')
             continue;
@@ -114,8 +109,7 @@ int32_t CreateFolderWithParents(char *folder)
 
 }  // namespace
 
-int32_t RunFolderStep(char *argument)
-{
+int32_t RunFolderStep(char *argument) {
     if (ProposeFolder(argument) < 0)
         return -1;
     if (DialogBoxParamA(setupInstance, "DIR_DIALOG", NULL, FolderDialogProc, 0) != 0)

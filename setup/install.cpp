@@ -21,8 +21,7 @@ enum {
 
 // Runs on the status window's thread; the main thread sees the flag after
 // its next chunk.
-void ConfirmCancel(void)
-{
+void ConfirmCancel(void) {
     if (MessageBoxA(NULL, "Are you sure you want to abort installation?\n", setupTitle,
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
@@ -30,8 +29,7 @@ void ConfirmCancel(void)
     StatusWinSetText("Aborting installation...");
 }
 
-void ShowStatus(const char *fileName)
-{
+void ShowStatus(const char *fileName) {
     // The caller has checked that the name fits the path limit.
     char text[kMessageSize];
     wsprintfA(text, "Installing %s", fileName);
@@ -46,8 +44,7 @@ void ShowStatus(const char *fileName)
 }
 
 // The SHA-1 digest of a file's contents; false when it cannot be read.
-bool DigestFile(const char *fileName, Digest *digest)
-{
+bool DigestFile(const char *fileName, Digest *digest) {
     HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
@@ -68,8 +65,7 @@ bool DigestFile(const char *fileName, Digest *digest)
 }
 
 // A file of that name, length and digest needs no copy.
-bool IsInPlace(const InstallLine *line)
-{
+bool IsInPlace(const InstallLine *line) {
     WIN32_FILE_ATTRIBUTE_DATA attributes;
     if (!GetFileAttributesExA(line->fileName, GetFileExInfoStandard, &attributes) ||
         (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
@@ -81,8 +77,7 @@ bool IsInPlace(const InstallLine *line)
 
 // format holds one %s and at most 31 other characters; fileName fits the
 // path limit.
-void FileError(const char *format, const char *fileName, const char *detail)
-{
+void FileError(const char *format, const char *fileName, const char *detail) {
     char message[kMessageSize];
     wsprintfA(message, format, fileName);
     SetupError(message, detail);
@@ -93,16 +88,14 @@ void FileError(const char *format, const char *fileName, const char *detail)
 // under Wine, as much as copying 100 KB: a report after every 4 KB chunk
 // made a large copy twenty times slower. A bar a few hundred pixels wide
 // shows no finer steps than 1/512 of the file anyway.
-int32_t ProgressStep(uint32_t size)
-{
+int32_t ProgressStep(uint32_t size) {
     uint32_t step = size / 512, chunk = kChunkSize;
     return (int32_t)(step > chunk ? step : chunk);
 }
 
 // Streams the data resource into the open file. Returns 0 when every byte
 // was written and the digest matched, -1 after an error box or on abort.
-int32_t CopyData(HANDLE file, const InstallLine *line)
-{
+int32_t CopyData(HANDLE file, const InstallLine *line) {
     static unsigned char chunk[kChunkSize];
     int32_t done = 0, reported = 0;
     for (;;) {
@@ -134,8 +127,7 @@ int32_t CopyData(HANDLE file, const InstallLine *line)
     return 0;
 }
 
-int32_t InstallFile(const InstallLine *line)
-{
+int32_t InstallFile(const InstallLine *line) {
     HANDLE file = CreateFileA(line->fileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
@@ -157,8 +149,7 @@ int32_t InstallFile(const InstallLine *line)
 
 }  // namespace
 
-int32_t RunInstallStep(char *argument)
-{
+int32_t RunInstallStep(char *argument) {
     InstallLine line;
     if (ParseInstallLine(argument, &line) < 0) {
         SetupError("Invalid setup description file", NULL);

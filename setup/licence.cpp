@@ -6,8 +6,7 @@
 #include "setup/driver.h"
 #include "wfs/wfs.h"
 
-int32_t RunLicenceStep(char *argument)
-{
+int32_t RunLicenceStep(char *argument) {
     Digest digest;
     if (ParseLicenceLine(argument, &digest) < 0) {
         SetupError("Invalid setup description file", NULL);

@@ -25,8 +25,7 @@ HWND messageOwner;
 char destinationFolder[kPathSize];
 volatile LONG abortRequested;
 
-void SetupError(const char *message, const char *detail)
-{
+void SetupError(const char *message, const char *detail) {
     ErrorBox(messageOwner, setupTitle, message, detail);
 }
 
@@ -53,16 +52,14 @@ char description[kDescriptionSize];
 const char *productName;
 const char *productVersion;
 
-void LoadBaseUrl(UINT entry, char *url, const char *fallback)
-{
+void LoadBaseUrl(UINT entry, char *url, const char *fallback) {
     if (LoadStringA(setupInstance, entry, url, kUrlSize - 1) <= 0)
         strcpy(url, fallback);  // both defaults are far shorter than kUrlSize
 }
 
 // Entry 123 when it holds exactly a digest name, else the command line's
 // first 32 bytes.
-int32_t FindDescription(const char *commandLine, Digest *digest)
-{
+int32_t FindDescription(const char *commandLine, Digest *digest) {
     char entry[128];
     int length = LoadStringA(setupInstance, kDescriptionNameEntry, entry, sizeof entry - 1);
     if (length == kDigestNameLength && NameToDigest(entry, digest) == 0)
@@ -74,8 +71,7 @@ int32_t FindDescription(const char *commandLine, Digest *digest)
     return -1;
 }
 
-int32_t ReadDescription(const Digest *digest, uint32_t *length)
-{
+int32_t ReadDescription(const Digest *digest, uint32_t *length) {
     int32_t n = WfsReadAll(digest, description, kDescriptionSize);
     if (n < 0) {
         SetupError("Unable to read setup description file", WfsLastError());
@@ -90,8 +86,7 @@ int32_t ReadDescription(const Digest *digest, uint32_t *length)
     return 0;
 }
 
-bool HasLineStartingWith(const char *text, uint32_t length, char letter)
-{
+bool HasLineStartingWith(const char *text, uint32_t length, char letter) {
     for (uint32_t i = 0; i < length; i++)
         if (text[i] == letter && (i == 0 || text[i - 1] == '\n'))
             return true;
@@ -101,8 +96,7 @@ bool HasLineStartingWith(const char *text, uint32_t length, char letter)
 // A product named by a T line is recorded with its version, so a
 // description that names one but has no V line is refused before any step
 // changes the machine.
-int32_t CheckVersionPresent(uint32_t length)
-{
+int32_t CheckVersionPresent(uint32_t length) {
     if (HasLineStartingWith(description, length, 'T') &&
         !HasLineStartingWith(description, length, 'V')) {
         SetupError(kInvalidDescription, NULL);
@@ -111,8 +105,7 @@ int32_t CheckVersionPresent(uint32_t length)
     return 0;
 }
 
-void SetProduct(const char *name)
-{
+void SetProduct(const char *name) {
     productName = name;
     size_t length = strlen(name);
     char *title = (char *)malloc(length + sizeof " Setup");
@@ -127,38 +120,36 @@ void SetProduct(const char *name)
     setupTitle = title;
 }
 
-int32_t CarryOutLine(char *line)
-{
+int32_t CarryOutLine(char *line) {
     char *argument = line[0] != '\0' ? line + 1 : line;
     switch (line[0]) {
-    case 'T':
-        SetProduct(argument);
-        return 0;
-    case 'V':
-        if (productName == NULL) {
-            SetupError(kInvalidDescription, NULL);
-            return -1;
-        }
-        productVersion = argument;
-        return 0;
-    case 'F':
-        return RunFolderStep(argument);
-    case 'L':
-        return RunLicenceStep(argument);
-    case 'I':
-        return RunInstallStep(argument);
-    case 'P':
-        return RunShortcutStep(argument);
-    case 'M':
-        MessageBoxA(messageOwner, argument, setupTitle, MB_OK | MB_ICONINFORMATION);
-        return 0;
-    default:
-        return 0;
+        case 'T':
+            SetProduct(argument);
+            return 0;
+        case 'V':
+            if (productName == NULL) {
+                SetupError(kInvalidDescription, NULL);
+                return -1;
+            }
+            productVersion = argument;
+            return 0;
+        case 'F':
+            return RunFolderStep(argument);
+        case 'L':
+            return RunLicenceStep(argument);
+        case 'I':
+            return RunInstallStep(argument);
+        case 'P':
+            return RunShortcutStep(argument);
+        case 'M':
+            MessageBoxA(messageOwner, argument, setupTitle, MB_OK | MB_ICONINFORMATION);
+            return 0;
+        default:
+            return 0;
     }
 }
 
-int32_t CarryOutLines(uint32_t length)
-{
+int32_t CarryOutLines(uint32_t length) {
     LineCursor cursor = {description, length, 0};
     for (char *line = NextLine(&cursor); line != NULL; line = NextLine(&cursor))
         if (CarryOutLine(line) < 0)
@@ -170,13 +161,11 @@ int32_t CarryOutLines(uint32_t length)
     return 0;
 }
 
-int32_t SetStringValue(HKEY key, const char *name, const char *text)
-{
+int32_t SetStringValue(HKEY key, const char *name, const char *text) {
     return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1);
 }
 
-int32_t WriteRegistryRecord(void)
-{
+int32_t WriteRegistryRecord(void) {
     static const char prefix[] = "Software\\Quillon\\Update\\Programs\\";
     char path[kKeyPathSize];
     // A name that would not fit is refused rather than cut: a cut name
@@ -203,8 +192,7 @@ int32_t WriteRegistryRecord(void)
     return status == ERROR_SUCCESS ? 0 : -1;
 }
 
-int32_t RunSetup(const char *commandLine)
-{
+int32_t RunSetup(const char *commandLine) {
     char httpBase[kUrlSize], ftpBase[kUrlSize];
     LoadBaseUrl(kHttpBaseEntry, httpBase, kDefaultHttpBase);
     LoadBaseUrl(kFtpBaseEntry, ftpBase, kDefaultFtpBase);
@@ -226,8 +214,7 @@ int32_t RunSetup(const char *commandLine)
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
-{
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     setupInstance = instance;
     if (OleInitialize(NULL) != S_OK) {
         SetupError("Failed to initialize OLE", LastErrorText());

@@ -6,39 +6,32 @@
 
 #include <new>
 
-void *operator new(size_t size, const std::nothrow_t &) noexcept
-{
+void *operator new(size_t size, const std::nothrow_t &) noexcept {
     return malloc(size != 0 ? size : 1);
 }
 
-void *operator new[](size_t size, const std::nothrow_t &) noexcept
-{
+void *operator new[](size_t size, const std::nothrow_t &) noexcept {
     return malloc(size != 0 ? size : 1);
 }
 
-void operator delete(void *block) noexcept
-{
+void operator delete(void *block) noexcept {
     free(block);
 }
 
-void operator delete(void *block, size_t) noexcept
-{
+void operator delete(void *block, size_t) noexcept {
     free(block);
 }
 
-void operator delete[](void *block) noexcept
-{
+void operator delete[](void *block) noexcept {
     free(block);
 }
 
-void operator delete[](void *block, size_t) noexcept
-{
+void operator delete[](void *block, size_t) noexcept {
     free(block);
 }
 
 // Called only through a broken object; ends the program without the
 // library's verbose terminate handler.
-extern "C" void __cxa_pure_virtual(void)
-{
+extern "C" void __cxa_pure_virtual(void) {
     abort();
 }

@@ -12,18 +12,17 @@
 
 namespace {
 
-const char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kShellFoldersKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
-bool EndsWithBackslash(const char *text)
-{
+bool EndsWithBackslash(const char *text) {
     size_t length = strlen(text);
     return length != 0 && text[length - 1] == '\\';
 }
 
 // Appends a backslash when the text does not end with one (an empty text
 // gets none), then tail. Returns -1 without change when it would not fit.
-int32_t AppendPathPart(char *path, size_t size, const char *tail)
-{
+int32_t AppendPathPart(char *path, size_t size, const char *tail) {
     size_t length = strlen(path);
     bool separator = length != 0 && !EndsWithBackslash(path);
     size_t tailLength = strlen(tail);
@@ -37,8 +36,7 @@ int32_t AppendPathPart(char *path, size_t size, const char *tail)
 
 // Reads a string value of at most size - 1 bytes and terminates it; false
 // when the value is missing, not a string, empty or too long.
-bool QueryStringValue(HKEY key, const char *name, char *text, DWORD size)
-{
+bool QueryStringValue(HKEY key, const char *name, char *text, DWORD size) {
     DWORD type, length = size - 1;
     if (RegQueryValueExA(key, name, NULL, &type, (BYTE *)text, &length) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ) || length == 0)
@@ -49,8 +47,7 @@ bool QueryStringValue(HKEY key, const char *name, char *text, DWORD size)
 
 // The Programs folder from the current user's Shell Folders, else the
 // Windows directory's "Start Menu\Programs".
-int32_t FindProgramsFolder(char *path, size_t linkNameLength)
-{
+int32_t FindProgramsFolder(char *path, size_t linkNameLength) {
     UINT length = GetWindowsDirectoryA(path, kPathSize - 1);
     if (length == 0 || length >= kPathSize - 1) {
         SetupError("Can't find Windows directory", LastErrorText());
@@ -58,7 +55,8 @@ int32_t FindProgramsFolder(char *path, size_t linkNameLength)
     }
     char programs[kPathSize];
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_QUERY_VALUE, &key) ==
+        ERROR_SUCCESS) {
         // Leave room for a backslash, the link name and the terminator.
         DWORD room = linkNameLength + 2 < kPathSize ? (DWORD)(kPathSize - linkNameLength - 2) : 1;
         bool found = QueryStringValue(key, "Programs", programs, room + 1);
@@ -75,8 +73,7 @@ int32_t FindProgramsFolder(char *path, size_t linkNameLength)
     return 0;
 }
 
-int32_t SaveLink(const char *linkPath, const char *targetPath, const char *linkName)
-{
+int32_t SaveLink(const char *linkPath, const char *targetPath, const char *linkName) {
     IShellLinkA *link;
     HRESULT hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                   (void **)&link);
@@ -111,8 +108,7 @@ int32_t SaveLink(const char *linkPath, const char *targetPath, const char *linkN
 
 }  // namespace
 
-int32_t RunShortcutStep(char *argument)
-{
+int32_t RunShortcutStep(char *argument) {
     const char *linkName, *target;
     if (ParseShortcutLine(argument, &linkName, &target) < 0) {
         SetupError("Invalid setup description file", NULL);

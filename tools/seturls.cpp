@@ -19,8 +19,7 @@ enum { kBlock = 121 / 16 + 1, kFirstEntry = (kBlock - 1) * 16, kHttpEntry = 121,
 // mkinstaller writes the string table in the neutral language.
 const WORD kLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
 
-std::wstring Wide(const char *text)
-{
+std::wstring Wide(const char *text) {
     int n = MultiByteToWideChar(CP_ACP, 0, text, -1, NULL, 0);
     std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
     if (n > 1)
@@ -29,8 +28,7 @@ std::wstring Wide(const char *text)
 }
 
 // The block's sixteen strings as the installer holds them now.
-bool ReadBlock(const char *path, std::wstring entries[16])
-{
+bool ReadBlock(const char *path, std::wstring entries[16]) {
     HMODULE module = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
     if (module == NULL)
         return false;
@@ -45,8 +43,7 @@ bool ReadBlock(const char *path, std::wstring entries[16])
     return true;
 }
 
-std::vector<WORD> EncodeBlock(const std::wstring entries[16])
-{
+std::vector<WORD> EncodeBlock(const std::wstring entries[16]) {
     std::vector<WORD> block;
     for (int i = 0; i < 16; i++) {
         block.push_back((WORD)entries[i].size());
@@ -57,8 +54,7 @@ std::vector<WORD> EncodeBlock(const std::wstring entries[16])
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc != 4) {
         fprintf(stderr, "usage: seturls INSTALLER HTTP-BASE FTP-BASE\n");
         return 64;

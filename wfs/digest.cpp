@@ -4,8 +4,7 @@ namespace {
 
 const char kAlphabet[] = "0123456789abcdefghijklmnopqrstuv";
 
-int CharValue(char c)
-{
+int CharValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'v')
@@ -15,8 +14,7 @@ int CharValue(char c)
 
 }  // namespace
 
-void DigestToName(const Digest *digest, char *name)
-{
+void DigestToName(const Digest *digest, char *name) {
     for (int k = 0; k < kDigestNameLength; k++) {
         int bit = 5 * k;
         int word = bit / 32, shift = bit % 32;
@@ -29,8 +27,7 @@ void DigestToName(const Digest *digest, char *name)
     name[kDigestNameLength] = '\0';
 }
 
-int32_t NameToDigest(const char *text, Digest *digest)
-{
+int32_t NameToDigest(const char *text, Digest *digest) {
     uint32_t acc = 0;
     int position = 0, words = 0;
     for (int k = 0; k < kDigestNameLength; k++) {
@@ -49,8 +46,7 @@ int32_t NameToDigest(const char *text, Digest *digest)
     return 0;
 }
 
-bool DigestEqual(const Digest *a, const Digest *b)
-{
+bool DigestEqual(const Digest *a, const Digest *b) {
     for (int i = 0; i < 5; i++)
         if (a->word[i] != b->word[i])
             return false;

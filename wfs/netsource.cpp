@@ -4,16 +4,14 @@
 
 #include "net/com.h"
 
-void SourceErrorClear(SourceError *error)
-{
+void SourceErrorClear(SourceError *error) {
     SysFreeString(error->description);
     error->description = nullptr;
     free(error->text);
     error->text = nullptr;
 }
 
-int32_t SourceErrorCapture(SourceError *error, HRESULT code)
-{
+int32_t SourceErrorCapture(SourceError *error, HRESULT code) {
     SourceErrorClear(error);
     IErrorInfo *info = nullptr;
     if (GetErrorInfo(0, &info) == S_OK && info) {
@@ -25,8 +23,7 @@ int32_t SourceErrorCapture(SourceError *error, HRESULT code)
     return code;
 }
 
-const char *SourceErrorText(SourceError *error)
-{
+const char *SourceErrorText(SourceError *error) {
     if (error->text)
         return error->text;
     if (!error->description)
@@ -42,8 +39,7 @@ const char *SourceErrorText(SourceError *error)
     return error->text ? error->text : "unknown error";
 }
 
-int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLESTR))
-{
+int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLESTR)) {
     SourceErrorClear(error);
     if (!name)
         return E_POINTER;
@@ -55,8 +51,7 @@ int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLES
     return result;
 }
 
-int32_t SourceRead(SourceError *error, IStream *stream, void *buffer, uint32_t count)
-{
+int32_t SourceRead(SourceError *error, IStream *stream, void *buffer, uint32_t count) {
     SourceErrorClear(error);
     if (!stream)
         return E_POINTER;

@@ -14,8 +14,7 @@ uint32_t size;
 uint32_t position;
 const char *errorText = "unknown error";
 
-int32_t Init(void)
-{
+int32_t Init(void) {
     if (module != NULL)
         return 0;
     module = GetModuleHandleA(NULL);
@@ -26,8 +25,7 @@ int32_t Init(void)
     return 0;
 }
 
-int32_t Close(void)
-{
+int32_t Close(void) {
     if (resource != NULL)
         FreeResource(resource);
     resource = NULL;
@@ -35,8 +33,7 @@ int32_t Close(void)
     return 0;
 }
 
-int32_t Open(const char *name)
-{
+int32_t Open(const char *name) {
     Close();
     if (module == NULL)
         return -1;
@@ -60,8 +57,7 @@ int32_t Open(const char *name)
     return 0;
 }
 
-int32_t Read(void *buffer, uint32_t count)
-{
+int32_t Read(void *buffer, uint32_t count) {
     if (data == NULL) {
         errorText = "no WFS data resource currently open";
         return -1;
@@ -72,12 +68,9 @@ int32_t Read(void *buffer, uint32_t count)
     return (int32_t)n;
 }
 
-void Shutdown(void)
-{
-}
+void Shutdown(void) {}
 
-const char *GetErrorText(void)
-{
+const char *GetErrorText(void) {
     return errorText;
 }
 

@@ -4,54 +4,50 @@
 
 namespace {
 
-uint32_t GetBe32(const unsigned char *p)
-{
+uint32_t GetBe32(const unsigned char *p) {
     return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
 }
 
-void SetBe32(unsigned char *p, uint32_t v)
-{
+void SetBe32(unsigned char *p, uint32_t v) {
     p[0] = (unsigned char)(v >> 24);
     p[1] = (unsigned char)(v >> 16);
     p[2] = (unsigned char)(v >> 8);
     p[3] = (unsigned char)v;
 }
 
-uint32_t Rol(uint32_t v, int bits)
-{
+uint32_t Rol(uint32_t v, int bits) {
     return v << bits | v >> (32 - bits);
 }
 
 // The message schedule is kept as a ring of 16 words: word i lives in
 // w[i % 16] from round i until round i + 16 overwrites it.
-#define SCHEDULE(i) (w[(i) & 15] = Rol(w[((i) - 3) & 15] ^ w[((i) - 8) & 15] ^ \
-                                       w[((i) - 14) & 15] ^ w[(i) & 15], 1))
+#define SCHEDULE(i) \
+    (w[(i)&15] = Rol(w[((i)-3) & 15] ^ w[((i)-8) & 15] ^ w[((i)-14) & 15] ^ w[(i)&15], 1))
 
 // One round, with the five working words renamed instead of moved: the
 // caller passes them rotated by one for each following round.
-#define ROUND(a, b, c, d, e, f, k, word)                  \
-    do {                                                   \
-        (e) += Rol(a, 5) + (f) + (k) + (word);             \
-        (b) = Rol(b, 30);                                  \
+#define ROUND(a, b, c, d, e, f, k, word)       \
+    do {                                       \
+        (e) += Rol(a, 5) + (f) + (k) + (word); \
+        (b) = Rol(b, 30);                      \
     } while (0)
 
 #define F1(b, c, d) ((((c) ^ (d)) & (b)) ^ (d))
 #define F2(b, c, d) ((b) ^ (c) ^ (d))
 #define F3(b, c, d) (((b) & (c)) | (((b) | (c)) & (d)))
 
-#define FIVE(f, k, i, word)                                \
-    do {                                                   \
-        ROUND(a, b, c, d, e, f(b, c, d), k, word(i));      \
-        ROUND(e, a, b, c, d, f(a, b, c), k, word(i + 1));  \
-        ROUND(d, e, a, b, c, f(e, a, b), k, word(i + 2));  \
-        ROUND(c, d, e, a, b, f(d, e, a), k, word(i + 3));  \
-        ROUND(b, c, d, e, a, f(c, d, e), k, word(i + 4));  \
+#define FIVE(f, k, i, word)                               \
+    do {                                                  \
+        ROUND(a, b, c, d, e, f(b, c, d), k, word(i));     \
+        ROUND(e, a, b, c, d, f(a, b, c), k, word(i + 1)); \
+        ROUND(d, e, a, b, c, f(e, a, b), k, word(i + 2)); \
+        ROUND(c, d, e, a, b, f(d, e, a), k, word(i + 3)); \
+        ROUND(b, c, d, e, a, f(c, d, e), k, word(i + 4)); \
     } while (0)
 
 #define LOADED(i) w[i]
 
-void Compress(uint32_t state[5], const unsigned char *block)
-{
+void Compress(uint32_t state[5], const unsigned char *block) {
     uint32_t w[16];
     for (int i = 0; i < 16; i++)
         w[i] = GetBe32(block + 4 * i);
@@ -81,8 +77,7 @@ void Compress(uint32_t state[5], const unsigned char *block)
 
 }  // namespace
 
-void Sha1Init(Sha1Context *ctx)
-{
+void Sha1Init(Sha1Context *ctx) {
     ctx->state[0] = 0x67452301;
     ctx->state[1] = 0xEFCDAB89;
     ctx->state[2] = 0x98BADCFE;
@@ -92,8 +87,7 @@ void Sha1Init(Sha1Context *ctx)
     ctx->bitLength = 0;
 }
 
-void Sha1Update(Sha1Context *ctx, const void *data, uint32_t count)
-{
+void Sha1Update(Sha1Context *ctx, const void *data, uint32_t count) {
     const unsigned char *p = (const unsigned char *)data;
     if (ctx->buffered != 0) {
         if (ctx->buffered + count < 64) {
@@ -120,8 +114,7 @@ void Sha1Update(Sha1Context *ctx, const void *data, uint32_t count)
     ctx->buffered = count;
 }
 
-void Sha1Final(Sha1Context *ctx)
-{
+void Sha1Final(Sha1Context *ctx) {
     ctx->bitLength += 8 * ctx->buffered;
     ctx->block[ctx->buffered++] = 0x80;
     if (ctx->buffered > 56) {

@@ -7,9 +7,9 @@
 // the standard's big-endian byte string. The bit counter has 32 bits, so the
 // digests are the standard ones only for data shorter than 512 MiB.
 struct Sha1Context {
-    uint32_t state[5];     // chaining words; the digest after Sha1Final
-    uint32_t buffered;     // bytes waiting in block, 0 to 63
-    uint32_t bitLength;    // bits hashed so far, counted per completed block
+    uint32_t state[5];   // chaining words; the digest after Sha1Final
+    uint32_t buffered;   // bytes waiting in block, 0 to 63
+    uint32_t bitLength;  // bits hashed so far, counted per completed block
     unsigned char block[64];
 };
 

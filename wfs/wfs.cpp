@@ -16,8 +16,8 @@ const char kNoConnection[] = "no connection open";
 const char kDigestMismatch[] = "downloaded file does not match its message digest!";
 
 char *httpBase;
-char *ftpHost;        // between "ftp://" and the first '/'
-const char *ftpDir;   // from that '/' on, in the same block as ftpHost
+char *ftpHost;       // between "ftp://" and the first '/'
+const char *ftpDir;  // from that '/' on, in the same block as ftpHost
 bool ftpConnected;
 const WfsSource *current;
 Digest expected;
@@ -26,8 +26,7 @@ const char *lastError;
 
 // "ftp://host/dir" becomes "host\0/dir" in one block: the text from the '/'
 // on moves one place right to make room for the host's terminator.
-int32_t SplitFtpUrl(const char *url)
-{
+int32_t SplitFtpUrl(const char *url) {
     if (strncmp(url, "ftp://", 6) != 0) {
         lastError = "invalid FTP URL";
         return -1;
@@ -55,15 +54,13 @@ int32_t SplitFtpUrl(const char *url)
 
 // Fills name with base followed by suffix; the bases were checked by
 // WfsInit to leave room for any suffix of a digest name's length.
-void BuildRequestName(char *name, const char *base, const char *suffix)
-{
+void BuildRequestName(char *name, const char *base, const char *suffix) {
     size_t baseLength = strlen(base);
     memcpy(name, base, baseLength);
     memcpy(name + baseLength, suffix, strlen(suffix) + 1);
 }
 
-int32_t InitSource(const WfsSource *source)
-{
+int32_t InitSource(const WfsSource *source) {
     if (source->Init() < 0) {
         lastError = source->ErrorText();
         return -1;
@@ -71,8 +68,7 @@ int32_t InitSource(const WfsSource *source)
     return 0;
 }
 
-int32_t ConnectFtp(void)
-{
+int32_t ConnectFtp(void) {
     if (ftpConnected)
         return 0;
     if (kFtpSource.Connect(ftpHost, NULL, NULL) < 0) {
@@ -88,8 +84,7 @@ int32_t ConnectFtp(void)
 // Releases a data resource left open by a caller that stopped early. Its
 // result and text do not concern the caller's next operation, so the last
 // error stays what it was.
-static void AbandonOpen(void)
-{
+static void AbandonOpen(void) {
     if (current == NULL)
         return;
     const char *kept = lastError;
@@ -97,8 +92,7 @@ static void AbandonOpen(void)
     lastError = kept;
 }
 
-int32_t WfsInit(const char *httpBaseUrl, const char *ftpBaseUrl)
-{
+int32_t WfsInit(const char *httpBaseUrl, const char *ftpBaseUrl) {
     char *http = strdup(httpBaseUrl);
     if (http == NULL) {
         lastError = "out of memory";
@@ -118,8 +112,7 @@ int32_t WfsInit(const char *httpBaseUrl, const char *ftpBaseUrl)
     return 0;
 }
 
-int32_t WfsOpen(const Digest *digest)
-{
+int32_t WfsOpen(const Digest *digest) {
     AbandonOpen();
     expected = *digest;
     Sha1Init(&hash);
@@ -149,8 +142,7 @@ int32_t WfsOpen(const Digest *digest)
     return 0;
 }
 
-int32_t WfsRead(void *buffer, uint32_t count)
-{
+int32_t WfsRead(void *buffer, uint32_t count) {
     if (current == NULL) {
         lastError = kNoConnection;
         return -1;
@@ -164,8 +156,7 @@ int32_t WfsRead(void *buffer, uint32_t count)
     return n;
 }
 
-int32_t WfsClose(void)
-{
+int32_t WfsClose(void) {
     if (current == NULL) {
         lastError = kNoConnection;
         return -1;
@@ -187,8 +178,7 @@ int32_t WfsClose(void)
     return 0;
 }
 
-int32_t WfsReadAll(const Digest *digest, void *buffer, uint32_t capacity)
-{
+int32_t WfsReadAll(const Digest *digest, void *buffer, uint32_t capacity) {
     if (WfsOpen(digest) < 0)
         return -1;
     int32_t n = WfsRead(buffer, capacity);
@@ -199,13 +189,11 @@ int32_t WfsReadAll(const Digest *digest, void *buffer, uint32_t capacity)
     return n;
 }
 
-const char *WfsLastError(void)
-{
+const char *WfsLastError(void) {
     return lastError;
 }
 
-void WfsShutdown(void)
-{
+void WfsShutdown(void) {
     AbandonOpen();
     kResourceSource.Shutdown();
     kFtpSource.Shutdown();
@@ -213,8 +201,7 @@ void WfsShutdown(void)
     ftpConnected = false;
 }
 
-int32_t WfsFetchLatest(const DsaKey *key, uint32_t out[5])
-{
+int32_t WfsFetchLatest(const DsaKey *key, uint32_t out[5]) {
     char name[kRequestNameSize];
     unsigned char latest[LATEST_FILE_SIZE];
     BuildRequestName(name, httpBase, "LATEST");

@@ -18,8 +18,7 @@ DWORD statusThreadId;
 StatusCancelCallback cancelCallback;
 const char *errorText;
 
-INT_PTR CALLBACK StatusDialogProc(HWND, UINT message, WPARAM wParam, LPARAM)
-{
+INT_PTR CALLBACK StatusDialogProc(HWND, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_CLOSE || (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL)) {
         if (cancelCallback != NULL)
             cancelCallback();
@@ -29,8 +28,7 @@ INT_PTR CALLBACK StatusDialogProc(HWND, UINT message, WPARAM wParam, LPARAM)
 }
 
 // The progress bar runs along the dialog's bottom edge, one scroll-arrow high.
-HWND CreateProgressBar(HWND dialog)
-{
+HWND CreateProgressBar(HWND dialog) {
     RECT client;
     GetClientRect(dialog, &client);
     int height = GetSystemMetrics(SM_CYVSCROLL);
@@ -39,13 +37,12 @@ HWND CreateProgressBar(HWND dialog)
                            (HMENU)0, GetModuleHandleA(NULL), NULL);
 }
 
-DWORD WINAPI StatusThread(void *argument)
-{
+DWORD WINAPI StatusThread(void *argument) {
     HANDLE ready = (HANDLE)argument;
     InitCommonControls();
     CHECK(statuswin == NULL);
-    statuswin = CreateDialogParamA(GetModuleHandleA(NULL), "STATUS_DIALOG", NULL,
-                                   StatusDialogProc, 0);
+    statuswin =
+        CreateDialogParamA(GetModuleHandleA(NULL), "STATUS_DIALOG", NULL, StatusDialogProc, 0);
     if (statuswin == NULL) {
         SetEvent(ready);
         return (DWORD)-1;
@@ -70,8 +67,7 @@ DWORD WINAPI StatusThread(void *argument)
     return 0;
 }
 
-int32_t StartStatusThread(void)
-{
+int32_t StartStatusThread(void) {
     HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL);
     if (ready == NULL) {
         errorText = "can't create event object";
@@ -97,8 +93,7 @@ int32_t StartStatusThread(void)
 
 }  // namespace
 
-int32_t StatusWinOpen(const char *title, const char *text, StatusCancelCallback onCancel)
-{
+int32_t StatusWinOpen(const char *title, const char *text, StatusCancelCallback onCancel) {
     if (statuswin == NULL) {
         cancelCallback = onCancel;
         if (StartStatusThread() < 0)
@@ -109,19 +104,16 @@ int32_t StatusWinOpen(const char *title, const char *text, StatusCancelCallback 
     return 0;
 }
 
-HWND StatusWinHandle(void)
-{
+HWND StatusWinHandle(void) {
     return statuswin;
 }
 
-void StatusWinSetText(const char *text)
-{
+void StatusWinSetText(const char *text) {
     if (statuswin != NULL)
         SetDlgItemTextA(statuswin, kStatusText, text);
 }
 
-void StatusWinSetProgress(int32_t done, int32_t total)
-{
+void StatusWinSetProgress(int32_t done, int32_t total) {
     if (progbar == NULL)
         return;
     // The control's range is 16 bits wide.
@@ -133,8 +125,7 @@ void StatusWinSetProgress(int32_t done, int32_t total)
     SendMessageA(progbar, PBM_SETPOS, (WPARAM)done, 0);
 }
 
-void StatusWinClose(void)
-{
+void StatusWinClose(void) {
     if (statuswin == NULL)
         return;
     // A quit message posted to the window lands in its thread's queue.
@@ -146,7 +137,6 @@ void StatusWinClose(void)
     CHECK(progbar == NULL);
 }
 
-const char *StatusWinError(void)
-{
+const char *StatusWinError(void) {
     return errorText;
 }

@@ -15,7 +15,7 @@
 #include "crypto/bignum.h"
 
 struct BigDeleter {
-  void operator()(BigNum *n) const { freeBig(n); }
+    void operator()(BigNum *n) const { freeBig(n); }
 };
 using Big = std::unique_ptr<BigNum, BigDeleter>;
 
@@ -43,9 +43,9 @@ int32_t ShapedLength(std::mt19937 &rng, int32_t max);
 Big BigFromWords(const std::vector<uint32_t> &words, int32_t sign);
 
 struct VectorCase {
-  int line;
-  std::vector<std::string> args;
-  std::vector<std::string> results;
+    int line;
+    std::vector<std::string> args;
+    std::vector<std::string> results;
 };
 // The cases of one operation ("add", "div", ...) from the vector file, read
 // once. The file is CRYPTO_VECTORS's (environment) or the one the build made.
@@ -63,23 +63,24 @@ std::string VectorWhere(const VectorCase &c);
 // The independent arithmetic of the native build: a GMP integer, filled
 // from a BigNum (sign included), and its value as MakeBig's hex text.
 struct Mpz {
-  mpz_t v;
-  Mpz() { mpz_init(v); }
-  ~Mpz() { mpz_clear(v); }
+    mpz_t v;
+    Mpz() { mpz_init(v); }
+    ~Mpz() { mpz_clear(v); }
 };
 
 inline void ToMpz(const BigNum *n, Mpz *z) {
-  mpz_import(z->v, n->length, -1, sizeof(uint32_t), 0, 0, n->words);
-  if (n->sign < 0) mpz_neg(z->v, z->v);
+    mpz_import(z->v, n->length, -1, sizeof(uint32_t), 0, 0, n->words);
+    if (n->sign < 0)
+        mpz_neg(z->v, z->v);
 }
 
 inline std::string MpzHex(const Mpz &z) {
-  char *s = mpz_get_str(NULL, 16, z.v);
-  std::string hex(s);
-  void (*release)(void *, size_t);
-  mp_get_memory_functions(NULL, NULL, &release);
-  release(s, strlen(s) + 1);
-  return hex;
+    char *s = mpz_get_str(NULL, 16, z.v);
+    std::string hex(s);
+    void (*release)(void *, size_t);
+    mp_get_memory_functions(NULL, NULL, &release);
+    release(s, strlen(s) + 1);
+    return hex;
 }
 #endif
 

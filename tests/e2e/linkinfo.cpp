@@ -5,8 +5,7 @@
 #include <stdio.h>
 #include <windows.h>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: linkinfo FILE.lnk\n");
         return 64;

@@ -13,31 +13,26 @@ namespace {
 volatile LONG firstCalls, secondCalls;
 DWORD callbackThread;
 
-void FirstCallback(void)
-{
+void FirstCallback(void) {
     callbackThread = GetCurrentThreadId();
     InterlockedIncrement(&firstCalls);
 }
 
-void SecondCallback(void)
-{
+void SecondCallback(void) {
     InterlockedIncrement(&secondCalls);
 }
 
-std::string Text(HWND window)
-{
+std::string Text(HWND window) {
     char text[256];
     GetWindowTextA(window, text, sizeof text);
     return text;
 }
 
-HWND ProgressBar(HWND status)
-{
+HWND ProgressBar(HWND status) {
     return FindWindowExA(status, NULL, PROGRESS_CLASSA, NULL);
 }
 
-TEST(StatusWindow, OpenUpdateCancelAndClose)
-{
+TEST(StatusWindow, OpenUpdateCancelAndClose) {
     ASSERT_EQ(StatusWinHandle(), nullptr);
     StatusWinSetText("no window: nothing happens");
     StatusWinSetProgress(1, 2);
@@ -75,7 +70,8 @@ TEST(StatusWindow, OpenUpdateCancelAndClose)
     EXPECT_EQ(Text(GetDlgItem(status, 101)), "Installing Kestrin.exe");
 
     // Cancel and the close box call the first callback, on the window's thread.
-    SendMessageA(status, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(status, IDCANCEL));
+    SendMessageA(status, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 (LPARAM)GetDlgItem(status, IDCANCEL));
     SendMessageA(status, WM_CLOSE, 0, 0);
     EXPECT_EQ(firstCalls, 2);
     EXPECT_EQ(callbackThread, GetWindowThreadProcessId(status, NULL));

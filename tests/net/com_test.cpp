@@ -10,8 +10,8 @@ namespace {
 
 STATIC_ERROR_INFO(kOuterRecord, IID_IFtpClient, 0x8004F10C, "FTP client",
                   "unable to connect to FTP server");
-const StaticErrorInfo kBareRecord = {&kStaticErrorInfoVtbl, nullptr, (HRESULT)0x8004A201,
-                                     nullptr, nullptr};
+const StaticErrorInfo kBareRecord = {&kStaticErrorInfoVtbl, nullptr, (HRESULT)0x8004A201, nullptr,
+                                     nullptr};
 
 struct ComTest : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr))); }

@@ -20,12 +20,13 @@ const std::wstring kWide250(250, L'n');
 const std::string kBig = Pattern(300000, 5);
 
 const Script kGreeting = {"S220 ready\r\n"};
-const Script kLogin = {"S220 ready\r\n", "L", "S331 send password\r\n", "L",
-                       "S230 logged in\r\n"};
+const Script kLogin = {"S220 ready\r\n", "L", "S331 send password\r\n", "L", "S230 logged in\r\n"};
 const char kLoginSent[] = "USER anonymous\r\nPASS guest@\r\n";
 const Script kPortOk = {"L", "S200 PORT command successful\r\n"};
 
-HRESULT LogIn(IFtpClient *c) { return c->Login(L"anonymous", L"guest@", nullptr); }
+HRESULT LogIn(IFtpClient *c) {
+    return c->Login(L"anonymous", L"guest@", nullptr);
+}
 
 // Reads the open transfer to its end into got, then ends it.
 HRESULT ReadAll(IFtpClient *c, std::string *got) {
@@ -64,15 +65,19 @@ struct ClientCase {
     // returns at once after the first failing call. got collects what the
     // client read from data connections.
     HRESULT (*run)(IFtpClient *c, std::string *got);
-    HRESULT result;     // of creation, or of run
-    std::string error;  // description on the thread after a failure
-    std::string sent;   // control bytes; '*' matches PORT numbers
+    HRESULT result;           // of creation, or of run
+    std::string error;        // description on the thread after a failure
+    std::string sent;         // control bytes; '*' matches PORT numbers
     std::string read = "";    // what run read
     std::string stored = "";  // what the server received on data connections
 };
 
-HRESULT Nothing(IFtpClient *, std::string *) { return S_OK; }
-HRESULT JustLogIn(IFtpClient *c, std::string *) { return LogIn(c); }
+HRESULT Nothing(IFtpClient *, std::string *) {
+    return S_OK;
+}
+HRESULT JustLogIn(IFtpClient *c, std::string *) {
+    return LogIn(c);
+}
 
 const std::vector<ClientCase> &Cases() {
     static const std::vector<ClientCase> cases = {
@@ -87,41 +92,84 @@ const std::vector<ClientCase> &Cases() {
              HRESULT hr = LogIn(c);
              return FAILED(hr) ? hr : c->Delete(L"f");
          },
-         (HRESULT)0x8004F626, "550 the last line", std::string(kLoginSent) + "DELE f\r\n"},
-        {"Greeting421IsARefusal", {"S421 Too many users\r\n"}, Nothing, (HRESULT)0x8004F5A5,
-         "421 Too many users", ""},
-        {"Greeting120FailsTheConnection", {"S120 Service ready in 5 minutes\r\n"}, Nothing,
-         kFtpConnectFailed, "unable to connect to FTP server: 120 Service ready in 5 minutes", ""},
-        {"ReplyOf256BytesWithoutLineEnd", {"S220 " + std::string(252, 'x')}, Nothing,
-         kFtpReplyTooLong, "the response from the FTP server was too long", ""},
-        {"ReplyLineOf255BytesBeforeCrLf", {"S220 " + std::string(251, 'x') + "\r\n"}, Nothing,
-         kFtpReplyTooLong, "the response from the FTP server was too long", ""},
-        {"ReplyLineOf254BytesBeforeCrLfFits", {"S220 " + std::string(250, 'x') + "\r\n"},
-         Nothing, S_OK, "", ""},
-        {"EndOfFileInsideAReply", {"S220 ready\r\n", "L", "S331 send pa", "C"}, JustLogIn,
-         kFtpCtrlEof, "unexpected end-of-file while reading from the FTP control connection",
+         (HRESULT)0x8004F626,
+         "550 the last line",
+         std::string(kLoginSent) + "DELE f\r\n"},
+        {"Greeting421IsARefusal",
+         {"S421 Too many users\r\n"},
+         Nothing,
+         (HRESULT)0x8004F5A5,
+         "421 Too many users",
+         ""},
+        {"Greeting120FailsTheConnection",
+         {"S120 Service ready in 5 minutes\r\n"},
+         Nothing,
+         kFtpConnectFailed,
+         "unable to connect to FTP server: 120 Service ready in 5 minutes",
+         ""},
+        {"ReplyOf256BytesWithoutLineEnd",
+         {"S220 " + std::string(252, 'x')},
+         Nothing,
+         kFtpReplyTooLong,
+         "the response from the FTP server was too long",
+         ""},
+        {"ReplyLineOf255BytesBeforeCrLf",
+         {"S220 " + std::string(251, 'x') + "\r\n"},
+         Nothing,
+         kFtpReplyTooLong,
+         "the response from the FTP server was too long",
+         ""},
+        {"ReplyLineOf254BytesBeforeCrLfFits",
+         {"S220 " + std::string(250, 'x') + "\r\n"},
+         Nothing,
+         S_OK,
+         "",
+         ""},
+        {"EndOfFileInsideAReply",
+         {"S220 ready\r\n", "L", "S331 send pa", "C"},
+         JustLogIn,
+         kFtpCtrlEof,
+         "unexpected end-of-file while reading from the FTP control connection",
          "USER anonymous\r\n"},
-        {"JunkWithoutAFinalLine", {"S220 ready\r\n", "L", "Sabc\r\n22 x\r\n2200 y\r\n\r\n", "C"},
-         JustLogIn, kFtpCtrlEof,
+        {"JunkWithoutAFinalLine",
+         {"S220 ready\r\n", "L", "Sabc\r\n22 x\r\n2200 y\r\n\r\n", "C"},
+         JustLogIn,
+         kFtpCtrlEof,
          "unexpected end-of-file while reading from the FTP control connection",
          "USER anonymous\r\n"},
 
         // Login.
-        {"LoginWith230AfterUserSendsNoPass", {"S220 ready\r\n", "L", "S230 come in\r\n"}, JustLogIn,
-         S_OK, "", "USER anonymous\r\n"},
-        {"LoginRefusedAtUser", {"S220 ready\r\n", "L", "S530 Not allowed\r\n"}, JustLogIn,
-         (HRESULT)0x8004F612, "530 Not allowed", "USER anonymous\r\n"},
+        {"LoginWith230AfterUserSendsNoPass",
+         {"S220 ready\r\n", "L", "S230 come in\r\n"},
+         JustLogIn,
+         S_OK,
+         "",
+         "USER anonymous\r\n"},
+        {"LoginRefusedAtUser",
+         {"S220 ready\r\n", "L", "S530 Not allowed\r\n"},
+         JustLogIn,
+         (HRESULT)0x8004F612,
+         "530 Not allowed",
+         "USER anonymous\r\n"},
         {"LoginNeedingAnAccount",
-         {"S220 ready\r\n", "L", "S331 password\r\n", "L", "S332 Need account\r\n"}, JustLogIn,
-         kFtpLoginRefused, "FTP login refused by server: 332 Need account", kLoginSent},
-        {"LoginAnsweredWithClass1", {"S220 ready\r\n", "L", "S150 what\r\n"}, JustLogIn,
-         kFtpLoginRefused, "FTP login refused by server: 150 what", "USER anonymous\r\n"},
+         {"S220 ready\r\n", "L", "S331 password\r\n", "L", "S332 Need account\r\n"},
+         JustLogIn,
+         kFtpLoginRefused,
+         "FTP login refused by server: 332 Need account",
+         kLoginSent},
+        {"LoginAnsweredWithClass1",
+         {"S220 ready\r\n", "L", "S150 what\r\n"},
+         JustLogIn,
+         kFtpLoginRefused,
+         "FTP login refused by server: 150 what",
+         "USER anonymous\r\n"},
         {"NullPasswordSendsAnEmptyOne", kLogin,
          [](IFtpClient *c, std::string *) { return c->Login(L"anonymous", nullptr, nullptr); },
          S_OK, "", "USER anonymous\r\nPASS \r\n"},
         {"SecondLoginSendsRein",
-         Join({kLogin, {"L", "S220 ready for new user\r\n", "L", "S331 password\r\n", "L",
-                        "S230 in again\r\n"}}),
+         Join({kLogin,
+               {"L", "S220 ready for new user\r\n", "L", "S331 password\r\n", "L",
+                "S230 in again\r\n"}}),
          [](IFtpClient *c, std::string *) {
              HRESULT hr = LogIn(c);
              return FAILED(hr) ? hr : c->Login(L"second", L"pw", nullptr);
@@ -149,8 +197,8 @@ const std::vector<ClientCase> &Cases() {
          },
          S_OK, "", std::string(kLoginSent) + "TYPE A N\r\n"},
         {"TypesAndFormatsThatAreSent",
-         Join({kLogin, {"L", "S200 ok\r\n", "L", "S200 ok\r\n", "L", "S200 ok\r\n", "L",
-                        "S200 ok\r\n"}}),
+         Join({kLogin,
+               {"L", "S200 ok\r\n", "L", "S200 ok\r\n", "L", "S200 ok\r\n", "L", "S200 ok\r\n"}}),
          [](IFtpClient *c, std::string *) {
              HRESULT hr = LogIn(c);
              if (SUCCEEDED(hr))
@@ -168,8 +216,8 @@ const std::vector<ClientCase> &Cases() {
              HRESULT hr = LogIn(c);
              if (FAILED(hr))
                  return hr;
-             if (c->SetType('A', 'X') != kFtpBadType || c->SetType('L', 2147483648u) != kFtpBadType ||
-                 c->SetType('a', 0) != kFtpBadType)
+             if (c->SetType('A', 'X') != kFtpBadType ||
+                 c->SetType('L', 2147483648u) != kFtpBadType || c->SetType('a', 0) != kFtpBadType)
                  return E_FAIL;
              return c->SetType('B', 0);
          },
@@ -177,7 +225,8 @@ const std::vector<ClientCase> &Cases() {
 
         // Transfers.
         {"RetrieveReadsTheFile",
-         Join({kLogin, kPortOk,
+         Join({kLogin,
+               kPortOk,
                {"L", "S150 Opening BINARY mode data connection\r\n", "Ohello world",
                 "S226 Transfer complete\r\n"}}),
          [](IFtpClient *c, std::string *got) {
@@ -186,10 +235,10 @@ const std::vector<ClientCase> &Cases() {
                  hr = c->Retrieve(L"/dat/f", 0);
              return FAILED(hr) ? hr : ReadAll(c, got);
          },
-         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR /dat/f\r\n",
-         "hello world"},
+         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR /dat/f\r\n", "hello world"},
         {"ReplyStartAnd226InOneWrite",
-         Join({kLogin, kPortOk,
+         Join({kLogin,
+               kPortOk,
                {"L", "S150 Opening data connection\r\n226 Transfer complete\r\n", "Ohello"}}),
          [](IFtpClient *c, std::string *got) {
              HRESULT hr = LogIn(c);
@@ -199,7 +248,10 @@ const std::vector<ClientCase> &Cases() {
          },
          S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR f\r\n", "hello"},
         {"WholeReplyAndNextTogether",
-         {"S220 ready\r\n331 already here\r\n", "L", "L", "S230 in\r\n"}, JustLogIn, S_OK, "",
+         {"S220 ready\r\n331 already here\r\n", "L", "L", "S230 in\r\n"},
+         JustLogIn,
+         S_OK,
+         "",
          kLoginSent},
         {"ALargeFileFillsOneRead",
          Join({kLogin, kPortOk, {"L", "S150 Opening\r\n", "O" + kBig, "S226 done\r\n"}}),
@@ -221,7 +273,8 @@ const std::vector<ClientCase> &Cases() {
          },
          S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR big\r\n", kBig},
         {"RestartOffsetSendsRest",
-         Join({kLogin, kPortOk,
+         Join({kLogin,
+               kPortOk,
                {"L", "S350 Restarting at 1000\r\n", "L", "S150 Opening\r\n", "Otail",
                 "S226 done\r\n"}}),
          [](IFtpClient *c, std::string *got) {
@@ -230,8 +283,7 @@ const std::vector<ClientCase> &Cases() {
                  hr = c->Retrieve(L"f", 1000);
              return FAILED(hr) ? hr : ReadAll(c, got);
          },
-         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nREST 1000\r\nRETR f\r\n",
-         "tail"},
+         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nREST 1000\r\nRETR f\r\n", "tail"},
         {"OffsetOf4GiBIsNotSupported", Join({kLogin, kPortOk}),
          [](IFtpClient *c, std::string *) {
              HRESULT hr = LogIn(c);
@@ -273,8 +325,7 @@ const std::vector<ClientCase> &Cases() {
          },
          (HRESULT)0x8004F5F4, "500 Illegal PORT command.",
          std::string(kLoginSent) + "PORT 127,0,0,1,*\r\n"},
-        {"FileNameTooLongForATransfer",
-         Join({kLogin, kPortOk, {"L", "S350 Restarting\r\n"}}),
+        {"FileNameTooLongForATransfer", Join({kLogin, kPortOk, {"L", "S350 Restarting\r\n"}}),
          [](IFtpClient *c, std::string *) {
              HRESULT hr = LogIn(c);
              return FAILED(hr) ? hr : c->Retrieve(kWide249.c_str(), 5);
@@ -319,7 +370,10 @@ const std::vector<ClientCase> &Cases() {
          S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nSTOR up/a\r\n", "",
          "uploaded bytes"},
         {"AppendAndNameList",
-         Join({kLogin, kPortOk, {"L", "S150 Ok\r\n", "I", "S226 appended\r\n"}, kPortOk,
+         Join({kLogin,
+               kPortOk,
+               {"L", "S150 Ok\r\n", "I", "S226 appended\r\n"},
+               kPortOk,
                {"L", "S150 Here\r\n", "Oa\r\nb\r\n", "S226 sent\r\n"}}),
          [](IFtpClient *c, std::string *got) {
              HRESULT hr = LogIn(c);
@@ -338,8 +392,9 @@ const std::vector<ClientCase> &Cases() {
 
         // The rest of the command set.
         {"DirectoryCommands",
-         Join({kLogin, {"L", "S250 ok\r\n", "L", "S200 ok\r\n", "L", "S257 \"/d\" created\r\n",
-                        "L", "S250 removed\r\n"}}),
+         Join({kLogin,
+               {"L", "S250 ok\r\n", "L", "S200 ok\r\n", "L", "S257 \"/d\" created\r\n", "L",
+                "S250 removed\r\n"}}),
          [](IFtpClient *c, std::string *) {
              HRESULT hr = LogIn(c);
              if (SUCCEEDED(hr))
@@ -386,14 +441,15 @@ const std::vector<ClientCase> &Cases() {
          },
          kFtpBadFileName, "FTP filename invalid or too long",
          std::string(kLoginSent) + "DELE " + kName248 + "\r\nMKD " + kName249 + "\r\n"},
-        {"ReservedSlot", kGreeting,
-         [](IFtpClient *c, std::string *) { return c->Reserved(L"x"); }, E_NOTIMPL, "(none)",
-         ""},
+        {"ReservedSlot", kGreeting, [](IFtpClient *c, std::string *) { return c->Reserved(L"x"); },
+         E_NOTIMPL, "(none)", ""},
     };
     return cases;
 }
 
-void PrintTo(const ClientCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const ClientCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class FtpClientCase : public ::testing::TestWithParam<ClientCase> {};
 

@@ -82,8 +82,8 @@ bool ScriptServer::Arm(const Script &script) {
         return false;
     std::string message = "PLAY " + std::to_string(script.size()) + "\n";
     for (const std::string &step : script)
-        message += step.substr(0, 1) + " " + std::to_string(step.size() - 1) + "\n" +
-                   step.substr(1);
+        message +=
+            step.substr(0, 1) + " " + std::to_string(step.size() - 1) + "\n" + step.substr(1);
     std::string answer;
     return SendAll(s, message) && RecvLine(s, &answer) && answer == "OK";
 }
@@ -99,14 +99,18 @@ bool ScriptServer::Finish(Dialogue *dialogue) {
     return RecvExactly(s, control, &dialogue->control) && RecvExactly(s, data, &dialogue->data);
 }
 
-std::wstring ScriptServer::Host() const { return LocalHost(PortFromEnv("FTP_SCRIPT_PORT")); }
+std::wstring ScriptServer::Host() const {
+    return LocalHost(PortFromEnv("FTP_SCRIPT_PORT"));
+}
 
 int PortFromEnv(const char *name) {
     const char *value = getenv(name);
     return value ? atoi(value) : 0;
 }
 
-std::wstring LocalHost(int port) { return L"127.0.0.1:" + std::to_wstring(port); }
+std::wstring LocalHost(int port) {
+    return L"127.0.0.1:" + std::to_wstring(port);
+}
 
 bool MatchesDialogue(const std::string &pattern, const std::string &text) {
     size_t p = 0, t = 0;

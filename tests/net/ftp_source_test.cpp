@@ -43,7 +43,9 @@ protected:
     }
     void TearDown() override { kSource.Shutdown(); }
 
-    int32_t Connect() { return kSource.Connect(Narrow(server.Host().c_str()).c_str(), nullptr, nullptr); }
+    int32_t Connect() {
+        return kSource.Connect(Narrow(server.Host().c_str()).c_str(), nullptr, nullptr);
+    }
     std::string Finish() {
         kSource.Shutdown();
         Dialogue sent;
@@ -54,17 +56,22 @@ protected:
     ScriptServer server;
 };
 
-const Script kAnonymous = {"S220 ready\r\n", "L", "S331 Please specify the password.\r\n", "L",
-                           "S230 Login successful.\r\n", "L", "S200 Switching to Binary mode.\r\n"};
+const Script kAnonymous = {"S220 ready\r\n",
+                           "L",
+                           "S331 Please specify the password.\r\n",
+                           "L",
+                           "S230 Login successful.\r\n",
+                           "L",
+                           "S200 Switching to Binary mode.\r\n"};
 
 Script Transfer(const std::string &data, const std::string &end) {
-    return {"L", "S200 PORT ok\r\n", "L", "S150 Opening BINARY mode data connection\r\n",
+    return {"L",        "S200 PORT ok\r\n", "L", "S150 Opening BINARY mode data connection\r\n",
             "O" + data, "S" + end};
 }
 
 TEST_F(FtpSourceScripted, LogsInOnceAndRetrievesTwice) {
-    ASSERT_TRUE(server.Arm(Join({kAnonymous, Transfer("first", "226 ok\r\n"),
-                                 Transfer("second", "226 ok\r\n")})));
+    ASSERT_TRUE(server.Arm(
+        Join({kAnonymous, Transfer("first", "226 ok\r\n"), Transfer("second", "226 ok\r\n")})));
     ASSERT_EQ(Connect(), 0);
     std::string a, b;
     EXPECT_EQ(Download("/dat/a", &a), 0) << kSource.ErrorText();
@@ -91,9 +98,9 @@ TEST_F(FtpSourceScripted, FetchWholeGivesTheByteCount) {
 // stays usable for the next retrieval.
 TEST_F(FtpSourceScripted, FailuresTellTheServersWords) {
     ASSERT_TRUE(server.Arm(Join({kAnonymous,
-                                 {"L", "S200 PORT ok\r\n", "L",
-                                  "S550 Failed to open file.\r\n"},
-                                 Transfer("x", "250 odd\r\n"), Transfer("y", "226 ok\r\n")})));
+                                 {"L", "S200 PORT ok\r\n", "L", "S550 Failed to open file.\r\n"},
+                                 Transfer("x", "250 odd\r\n"),
+                                 Transfer("y", "226 ok\r\n")})));
     ASSERT_EQ(Connect(), 0);
     EXPECT_EQ(kSource.Open("/dat/missing"), (int32_t)0x8004F626);
     EXPECT_STREQ(kSource.ErrorText(), "550 Failed to open file.");
@@ -123,7 +130,8 @@ TEST_F(FtpSourceScripted, LostConnectionStaysLost) {
     for (int attempt = 0; attempt < 2; attempt++) {
         EXPECT_LT(kSource.Open("/dat/a"), 0);
         std::string text = kSource.ErrorText();
-        EXPECT_TRUE(text == "unexpected end-of-file while reading from the FTP control connection" ||
+        EXPECT_TRUE(text ==
+                        "unexpected end-of-file while reading from the FTP control connection" ||
                     text.rfind("unable to write to the FTP control connection: ", 0) == 0)
             << text;
     }
@@ -165,7 +173,9 @@ struct RealServer {
     bool writable;
 };
 
-void PrintTo(const RealServer &s, std::ostream *os) { *os << s.name; }
+void PrintTo(const RealServer &s, std::ostream *os) {
+    *os << s.name;
+}
 
 const RealServer kServers[] = {
     {"vsftpd", "FTP_VSFTPD_PORT", false},

@@ -98,14 +98,13 @@ TEST_F(HttpTest, ResponseHeadsFromTheScriptedServer) {
         {L"/nohead", S_OK, 200, "<none>", "no head here, just the body"},
         {L"/tiny", S_OK, 200, "<none>", "tiny"},
         {L"/silent", S_OK, 200, "<none>", ""},
-        {L"/lower-case", HTTP_E_INVALID, 0,
-         "received an invalid response from the HTTP server", ""},
+        {L"/lower-case", HTTP_E_INVALID, 0, "received an invalid response from the HTTP server",
+         ""},
         {L"/404", S_OK, 404, "HTTP/1.0 404 Not Found", "missing"},
         {L"/http2", HTTP_E_INVALID, 0, "received an invalid response from the HTTP server", ""},
-        {L"/bad-status", HTTP_E_INVALID, 0,
-         "received an invalid response from the HTTP server", ""},
-        {L"/cut-head", HTTP_E_INVALID, 0, "received an invalid response from the HTTP server",
+        {L"/bad-status", HTTP_E_INVALID, 0, "received an invalid response from the HTTP server",
          ""},
+        {L"/cut-head", HTTP_E_INVALID, 0, "received an invalid response from the HTTP server", ""},
         {L"/line-1022", S_OK, 200, "HTTP/1.0 200 OK", "body"},
         {L"/line-1023", HTTP_E_LINE_LONG, 0, "HTTP response header line too long", ""},
         {L"/junk-head", HTTP_E_LINE_LONG, 0, "HTTP response header line too long", ""},
@@ -175,8 +174,8 @@ TEST_F(HttpTest, RequestIsSentByteForByte) {
 }
 
 TEST_F(HttpTest, BadUrlsAreRefused) {
-    for (const wchar_t *url : {L"http://a", L"", L"http:/x/yzw", L"https://127.0.0.1/",
-                               L"http:x//abcdef"}) {
+    for (const wchar_t *url :
+         {L"http://a", L"", L"http:/x/yzw", L"https://127.0.0.1/", L"http:x//abcdef"}) {
         EXPECT_EQ(HTTP_E_URI, client->SetUrl(url)) << Narrow(url);
         EXPECT_EQ("invalid URI (Uniform Resource Identifier)", TakeThreadError());
     }

@@ -89,8 +89,8 @@ TEST_F(TcpTest, ConnectByNameReadsThePortAfterTheColon) {
         {L"127.0.0.1: +" + p + L"xyz", 1, true},
         {L"127.0.0.1:" + std::to_wstring(port + 65536), 1, true},  // kept to 16 bits
         {L"localhost:" + p, 1, true},
-        {L"127.0.0.1:", (USHORT)port, false},                      // port 0
-        {L"127.0.0.1:x", (USHORT)port, false},                     // port 0
+        {L"127.0.0.1:", (USHORT)port, false},   // port 0
+        {L"127.0.0.1:x", (USHORT)port, false},  // port 0
     };
     for (const auto &c : cases) {
         ITcpConnection *conn = nullptr;
@@ -217,8 +217,8 @@ TEST(ScanDecimal, ReadsLikeAtoi) {
     struct {
         const char *text;
         int32_t value;
-    } cases[] = {{"21", 21},     {"  +21x", 21}, {"-5", -5},          {"", 0},
-                 {"x1", 0},      {"\t 7", 7},    {"4294967297", 1}};
+    } cases[] = {{"21", 21}, {"  +21x", 21}, {"-5", -5},       {"", 0},
+                 {"x1", 0},  {"\t 7", 7},    {"4294967297", 1}};
     for (const auto &c : cases)
         EXPECT_EQ(c.value, ScanDecimal(c.text)) << c.text;
 }

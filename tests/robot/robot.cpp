@@ -35,8 +35,7 @@ struct Step {
     int control = 0;
 };
 
-std::vector<Step> LoadScript(const char *path)
-{
+std::vector<Step> LoadScript(const char *path) {
     std::vector<Step> steps;
     FILE *f = fopen(path, "r");
     if (f == nullptr)
@@ -63,8 +62,7 @@ std::vector<Step> LoadScript(const char *path)
     return steps;
 }
 
-std::string Json(const std::string &text)
-{
+std::string Json(const std::string &text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c == '"' || c == '\\') {
@@ -83,24 +81,22 @@ std::string Json(const std::string &text)
 
 // WM_GETTEXT, not GetWindowText: for another process's controls the latter
 // gives the creation text, not what the control shows now.
-std::string WindowText(HWND window)
-{
+std::string WindowText(HWND window) {
     static char text[8192];
     DWORD_PTR n = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &n))
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
+                             &n))
         n = 0;
     return std::string(text, n);
 }
 
-std::string ClassOf(HWND window)
-{
+std::string ClassOf(HWND window) {
     char name[64];
     int n = GetClassNameA(window, name, sizeof name);
     return std::string(name, n > 0 ? n : 0);
 }
 
-std::string StripAmpersand(std::string text)
-{
+std::string StripAmpersand(std::string text) {
     std::string out;
     for (char c : text)
         if (c != '&')
@@ -118,8 +114,8 @@ struct Box {
 // Pixels of a width x height area, as 32-bit rows. With an icon, the area is
 // filled with the background colour and the icon drawn on it; without one,
 // the pixels are copied from the screen at (x, y).
-std::vector<unsigned char> Pixels(int x, int y, int width, int height, HICON icon, COLORREF background)
-{
+std::vector<unsigned char> Pixels(int x, int y, int width, int height, HICON icon,
+                                  COLORREF background) {
     std::vector<unsigned char> pixels((size_t)width * height * 4);
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
@@ -150,8 +146,7 @@ std::vector<unsigned char> Pixels(int x, int y, int width, int height, HICON ico
 
 // The nearest of the system's icons to what the screen shows in rect, drawn
 // on the same background; null while the area is still blank.
-const char *NearestIcon(const RECT &r)
-{
+const char *NearestIcon(const RECT &r) {
     int width = r.right - r.left, height = r.bottom - r.top;
     std::vector<unsigned char> shown = Pixels(r.left, r.top, width, height, NULL, 0);
     bool blank = true;
@@ -190,8 +185,7 @@ const char *NearestIcon(const RECT &r)
 // Icon handles belong to their process, so the box's icon is told by what
 // the screen shows. A box may still be painting: the answer counts once two
 // looks in a row agree.
-const char *IconName(HWND iconControl)
-{
+const char *IconName(HWND iconControl) {
     if (SendMessageA(iconControl, STM_GETICON, 0, 0) == 0)
         return "none";
     RECT r;
@@ -209,8 +203,7 @@ const char *IconName(HWND iconControl)
     return previous != nullptr ? previous : "other";
 }
 
-BOOL CALLBACK CollectChild(HWND child, LPARAM param)
-{
+BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
     Box *box = (Box *)param;
     std::string cls = ClassOf(child);
     int id = GetDlgCtrlID(child);
@@ -233,8 +226,7 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param)
     return TRUE;
 }
 
-Box Describe(HWND window)
-{
+Box Describe(HWND window) {
     Box box;
     box.window = window;
     box.caption = WindowText(window);
@@ -245,16 +237,17 @@ Box Describe(HWND window)
     return box;
 }
 
-void PrintBox(const Box &box, const char *extra)
-{
-    std::string line = "{\"caption\": " + Json(box.caption) + ", \"text\": " + Json(box.text) +
-                       ", \"owner\": " + (GetWindow(box.window, GW_OWNER) != NULL ? Json(box.owner) : "null") +
-                       ", \"icon\": " + Json(box.icon) + ", \"buttons\": [";
+void PrintBox(const Box &box, const char *extra) {
+    std::string line =
+        "{\"caption\": " + Json(box.caption) + ", \"text\": " + Json(box.text) +
+        ", \"owner\": " + (GetWindow(box.window, GW_OWNER) != NULL ? Json(box.owner) : "null") +
+        ", \"icon\": " + Json(box.icon) + ", \"buttons\": [";
     for (size_t i = 0; i < box.buttons.size(); i++)
         line += (i ? ", " : "") + Json(box.buttons[i]);
     line += "], \"fields\": {";
     for (size_t i = 0; i < box.fields.size(); i++)
-        line += (i ? ", \"" : "\"") + std::to_string(box.fields[i].first) + "\": " + Json(box.fields[i].second);
+        line += (i ? ", \"" : "\"") + std::to_string(box.fields[i].first) +
+                "\": " + Json(box.fields[i].second);
     line += "}";
     line += extra;
     line += "}";
@@ -267,8 +260,7 @@ struct Search {
     std::vector<HWND> found;
 };
 
-BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param)
-{
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
     Search *search = (Search *)param;
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
@@ -277,16 +269,15 @@ BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param)
     return TRUE;
 }
 
-HWND FindButton(HWND box, const std::string &text)
-{
-    for (HWND child = GetWindow(box, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT))
+HWND FindButton(HWND box, const std::string &text) {
+    for (HWND child = GetWindow(box, GW_CHILD); child != NULL;
+         child = GetWindow(child, GW_HWNDNEXT))
         if (ClassOf(child) == "Button" && StripAmpersand(WindowText(child)) == text)
             return child;
     return NULL;
 }
 
-bool Press(HWND box, const std::string &text)
-{
+bool Press(HWND box, const std::string &text) {
     HWND button = FindButton(box, text);
     if (button == NULL)
         return false;
@@ -295,8 +286,7 @@ bool Press(HWND box, const std::string &text)
 }
 
 // Saves the box's screen area as a 32-bit BMP file.
-void Shoot(HWND box, const std::string &path)
-{
+void Shoot(HWND box, const std::string &path) {
     RECT r;
     GetWindowRect(box, &r);
     int width = r.right - r.left, height = r.bottom - r.top;
@@ -325,16 +315,14 @@ void Shoot(HWND box, const std::string &path)
     fclose(f);
 }
 
-bool Contains(const std::vector<HWND> &windows, HWND window)
-{
+bool Contains(const std::vector<HWND> &windows, HWND window) {
     for (HWND w : windows)
         if (w == window)
             return true;
     return false;
 }
 
-std::string CommandLine(int argc, char **argv, int first)
-{
+std::string CommandLine(int argc, char **argv, int first) {
     std::string line;
     for (int i = first; i < argc; i++) {
         if (!line.empty())
@@ -347,8 +335,7 @@ std::string CommandLine(int argc, char **argv, int first)
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     int timeoutSeconds = 60, arg = 1;
     if (arg + 1 < argc && strcmp(argv[arg], "--timeout") == 0) {
         timeoutSeconds = atoi(argv[arg + 1]);
@@ -366,7 +353,8 @@ int main(int argc, char **argv)
     PROCESS_INFORMATION child;
     std::vector<char> commandBuffer(command.begin(), command.end());
     commandBuffer.push_back('\0');
-    if (!CreateProcessA(NULL, commandBuffer.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child)) {
+    if (!CreateProcessA(NULL, commandBuffer.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                        &child)) {
         printf("{\"error\": \"cannot start program\", \"code\": %lu}\n", GetLastError());
         return 2;
     }

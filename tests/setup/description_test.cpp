@@ -11,8 +11,7 @@ namespace {
 
 const std::string kName = "mhfipkad1k1ekol4uhep613aob7hd8jj";
 
-std::vector<std::string> Lines(std::string text)
-{
+std::vector<std::string> Lines(std::string text) {
     std::vector<char> buffer(text.begin(), text.end());
     buffer.push_back('\0');
     LineCursor cursor = {buffer.data(), (uint32_t)text.size(), 0};
@@ -22,8 +21,7 @@ std::vector<std::string> Lines(std::string text)
     return lines;
 }
 
-TEST(Description, SplitsLinesAtLineFeedsAndCutsAtCarriageReturns)
-{
+TEST(Description, SplitsLinesAtLineFeedsAndCutsAtCarriageReturns) {
     using V = std::vector<std::string>;
     EXPECT_EQ(Lines("TKestrin\nV1.2\nMdone"), (V{"TKestrin", "V1.2", "Mdone"}));
     EXPECT_EQ(Lines("TKestrin\r\nV1.2\r\n"), (V{"TKestrin", "V1.2"}));
@@ -41,8 +39,7 @@ struct InstallCase {
     bool required;
 };
 
-TEST(Description, InstallLineFields)
-{
+TEST(Description, InstallLineFields) {
     const InstallCase cases[] = {
         {kName + ":685:License.txt:R", 0, 685, "License.txt", true},
         {kName + ":97904:Kestrin.hlp", 0, 97904, "Kestrin.hlp", false},
@@ -85,8 +82,7 @@ TEST(Description, InstallLineFields)
     }
 }
 
-TEST(Description, ShortLinesAtTheEndAreNotReadPastTheirEnd)
-{
+TEST(Description, ShortLinesAtTheEndAreNotReadPastTheirEnd) {
     // The argument sits at the very end of an exactly sized heap block, so
     // a read past it shows under the address sanitizer.
     for (size_t length = 0; length <= kName.size(); length++) {
@@ -101,8 +97,7 @@ TEST(Description, ShortLinesAtTheEndAreNotReadPastTheirEnd)
     }
 }
 
-TEST(Description, LicenceLineReadsOnlyTheDigestName)
-{
+TEST(Description, LicenceLineReadsOnlyTheDigestName) {
     std::string argument = kName + ":774 whatever : follows";
     std::vector<char> buffer(argument.begin(), argument.end());
     buffer.push_back('\0');
@@ -112,8 +107,7 @@ TEST(Description, LicenceLineReadsOnlyTheDigestName)
     EXPECT_TRUE(DigestEqual(&digest, &expected));
 }
 
-TEST(Description, ShortcutLineSplitsAtTheFirstColon)
-{
+TEST(Description, ShortcutLineSplitsAtTheFirstColon) {
     struct {
         std::string argument;
         int32_t result;

@@ -22,26 +22,23 @@ struct CodeRange {
 const CodeRange kLzCodes[] = {{-8, -1}};
 const CodeRange kNoErrorCode[] = {{0, 0}};
 const CodeRange kWin32Codes[] = {
-    {1, 34}, {36, 36}, {38, 39}, {50, 72}, {80, 80}, {82, 89}, {100, 114},
-    {117, 162}, {164, 164}, {167, 167}, {170, 170}, {173, 174}, {180, 180},
-    {182, 183}, {186, 203}, {205, 210}, {212, 212}, {214, 215}, {230, 234},
-    {240, 240}, {254, 255}, {259, 259}, {266, 267}, {275, 278}, {282, 282},
-    {288, 288}, {298, 298}, {317, 317}, {487, 487}, {534, 536}, {994, 999},
-    {1001, 1022}, {1051, 1078}, {1100, 1131}, {1200, 1221}, {1300, 1338},
-    {1340, 1394}, {1400, 1449}, {1500, 1503}, {1700, 1728}, {1730, 1737},
-    {1739, 1753}, {1755, 1757}, {1759, 1762}, {1764, 1816}, {1898, 1900},
-    {2138, 2138}, {2202, 2202}, {2250, 2250}, {2401, 2401}, {2404, 2404},
-    {6118, 6118},
+    {1, 34},      {36, 36},     {38, 39},     {50, 72},     {80, 80},     {82, 89},
+    {100, 114},   {117, 162},   {164, 164},   {167, 167},   {170, 170},   {173, 174},
+    {180, 180},   {182, 183},   {186, 203},   {205, 210},   {212, 212},   {214, 215},
+    {230, 234},   {240, 240},   {254, 255},   {259, 259},   {266, 267},   {275, 278},
+    {282, 282},   {288, 288},   {298, 298},   {317, 317},   {487, 487},   {534, 536},
+    {994, 999},   {1001, 1022}, {1051, 1078}, {1100, 1131}, {1200, 1221}, {1300, 1338},
+    {1340, 1394}, {1400, 1449}, {1500, 1503}, {1700, 1728}, {1730, 1737}, {1739, 1753},
+    {1755, 1757}, {1759, 1762}, {1764, 1816}, {1898, 1900}, {2138, 2138}, {2202, 2202},
+    {2250, 2250}, {2401, 2401}, {2404, 2404}, {6118, 6118},
 };
 const CodeRange kWinsockCodes[] = {
-    {10004, 10004}, {10009, 10009}, {10013, 10014}, {10022, 10022},
-    {10024, 10024}, {10035, 10071}, {10091, 10093}, {10101, 10101},
-    {11001, 11004},
+    {10004, 10004}, {10009, 10009}, {10013, 10014}, {10022, 10022}, {10024, 10024},
+    {10035, 10071}, {10091, 10093}, {10101, 10101}, {11001, 11004},
 };
 
 template <size_t N>
-std::vector<int32_t> Expand(const CodeRange (&ranges)[N])
-{
+std::vector<int32_t> Expand(const CodeRange (&ranges)[N]) {
     std::vector<int32_t> codes;
     for (const CodeRange &range : ranges)
         for (int32_t code = range.first; code <= range.last; code++)
@@ -49,8 +46,7 @@ std::vector<int32_t> Expand(const CodeRange (&ranges)[N])
     return codes;
 }
 
-std::vector<int32_t> ExpectedCodes()
-{
+std::vector<int32_t> ExpectedCodes() {
     std::vector<int32_t> codes;
     for (const std::vector<int32_t> &group :
          {Expand(kLzCodes), Expand(kNoErrorCode), Expand(kWin32Codes), Expand(kWinsockCodes)})
@@ -58,8 +54,7 @@ std::vector<int32_t> ExpectedCodes()
     return codes;
 }
 
-std::map<int32_t, const char *> RowsByCode()
-{
+std::map<int32_t, const char *> RowsByCode() {
     std::map<int32_t, const char *> rows;
     for (int i = 0; i < kErrorRowCount; i++)
         rows[kErrorRows[i].code] = kErrorRows[i].text;
@@ -91,7 +86,9 @@ const TextCase kQuotedTexts[] = {
     {19, "The media is write protected."},
     {21, "The drive is not ready."},
     {32, "The process cannot access the file because it is being used by another process."},
-    {33, "The process cannot access the file because another process has locked a portion of the file."},
+    {33,
+     "The process cannot access the file because another process has locked a portion of the "
+     "file."},
     {39, "The disk is full."},
     {80, "The file exists."},
     {82, "The directory or file cannot be created."},
@@ -160,16 +157,14 @@ const TextCase kQuotedTexts[] = {
     {11004, "Valid name, but no data record of requested type."},
 };
 
-TEST(ErrorTextTable, GroupsHaveTheirRowCounts)
-{
+TEST(ErrorTextTable, GroupsHaveTheirRowCounts) {
     EXPECT_EQ(Expand(kLzCodes).size(), 8u);
     EXPECT_EQ(Expand(kNoErrorCode).size(), 1u);
     EXPECT_EQ(Expand(kWin32Codes).size(), 567u);
     EXPECT_EQ(Expand(kWinsockCodes).size(), 51u);
 }
 
-TEST(ErrorTextTable, HasExactlyItsCodesInStrictlyAscendingOrder)
-{
+TEST(ErrorTextTable, HasExactlyItsCodesInStrictlyAscendingOrder) {
     std::vector<int32_t> expected = ExpectedCodes();
     ASSERT_EQ(kErrorRowCount, 627);
     ASSERT_EQ(expected.size(), 627u);
@@ -181,8 +176,7 @@ TEST(ErrorTextTable, HasExactlyItsCodesInStrictlyAscendingOrder)
     }
 }
 
-TEST(ErrorTextTable, EveryRowIsOneNonEmptySentence)
-{
+TEST(ErrorTextTable, EveryRowIsOneNonEmptySentence) {
     for (int i = 0; i < kErrorRowCount; i++) {
         const char *text = kErrorRows[i].text;
         int32_t code = kErrorRows[i].code;
@@ -196,8 +190,7 @@ TEST(ErrorTextTable, EveryRowIsOneNonEmptySentence)
     }
 }
 
-TEST(ErrorTextTable, FixedRowsHaveTheirExactTexts)
-{
+TEST(ErrorTextTable, FixedRowsHaveTheirExactTexts) {
     std::map<int32_t, const char *> rows = RowsByCode();
     for (const TextCase &quoted : kQuotedTexts) {
         ASSERT_EQ(rows.count(quoted.code), 1u) << "code " << quoted.code;
@@ -206,39 +199,47 @@ TEST(ErrorTextTable, FixedRowsHaveTheirExactTexts)
     }
 }
 
-TEST(ErrorText, KeepsPlaceholdersUnfilled)
-{
+TEST(ErrorText, KeepsPlaceholdersUnfilled) {
     EXPECT_NE(strstr(ErrorText(34), "%1"), nullptr) << ErrorText(34);
 }
 
-TEST(ErrorText, EveryRowsCodeFindsThatRowsText)
-{
+TEST(ErrorText, EveryRowsCodeFindsThatRowsText) {
     for (int i = 0; i < kErrorRowCount; i++)
         EXPECT_EQ(ErrorText(kErrorRows[i].code), kErrorRows[i].text)
             << "row " << i << ", code " << kErrorRows[i].code;
 }
 
-TEST(ErrorText, EdgeRowsAreFound)
-{
+TEST(ErrorText, EdgeRowsAreFound) {
     EXPECT_STREQ(ErrorText(-8), "Compression algorithm not recognized.");
     EXPECT_STREQ(ErrorText(0), "No error.");
-    EXPECT_STREQ(ErrorText(6118), "The list of servers for this workgroup is not currently available");
+    EXPECT_STREQ(ErrorText(6118),
+                 "The list of servers for this workgroup is not currently available");
     EXPECT_STREQ(ErrorText(10004), "The system call was interrupted.");
     EXPECT_STREQ(ErrorText(11004), "Valid name, but no data record of requested type.");
 }
 
-TEST(ErrorText, CodesWithoutARowAreUnknown)
-{
+TEST(ErrorText, CodesWithoutARowAreUnknown) {
     const int32_t codes[] = {
-        -9, 11005, 35, 10000, 10090, 1000, 1339, 1729, 1738, 6117, 6119,
-        INT32_MIN, INT32_MAX,
-        (int32_t)0x80004005u, // E_FAIL
-        (int32_t)0x80004001u, // E_NOTIMPL
-        (int32_t)0x80004002u, // E_NOINTERFACE
-        (int32_t)0x80070002u, // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
-        (int32_t)0x80070005u, // E_ACCESSDENIED
-        (int32_t)0x8007000Eu, // E_OUTOFMEMORY
-        (int32_t)0x800401F0u, // CO_E_NOTINITIALIZED
+        -9,
+        11005,
+        35,
+        10000,
+        10090,
+        1000,
+        1339,
+        1729,
+        1738,
+        6117,
+        6119,
+        INT32_MIN,
+        INT32_MAX,
+        (int32_t)0x80004005u,  // E_FAIL
+        (int32_t)0x80004001u,  // E_NOTIMPL
+        (int32_t)0x80004002u,  // E_NOINTERFACE
+        (int32_t)0x80070002u,  // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
+        (int32_t)0x80070005u,  // E_ACCESSDENIED
+        (int32_t)0x8007000Eu,  // E_OUTOFMEMORY
+        (int32_t)0x800401F0u,  // CO_E_NOTINITIALIZED
     };
     for (int32_t code : codes)
         EXPECT_STREQ(ErrorText(code), kUnknown) << "code " << code;
@@ -246,8 +247,7 @@ TEST(ErrorText, CodesWithoutARowAreUnknown)
 
 // Every code around and between the rows: a row's text where the code has
 // one, "Unknown error." everywhere else.
-TEST(ErrorText, SweepMatchesTheTable)
-{
+TEST(ErrorText, SweepMatchesTheTable) {
     std::map<int32_t, const char *> rows = RowsByCode();
     for (int32_t code = -100; code <= 11100; code++) {
         auto row = rows.find(code);
@@ -259,4 +259,4 @@ TEST(ErrorText, SweepMatchesTheTable)
     }
 }
 
-} // namespace
+}  // namespace

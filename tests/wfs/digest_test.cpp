@@ -10,8 +10,7 @@
 
 namespace {
 
-std::string NameOf(const char *text)
-{
+std::string NameOf(const char *text) {
     Sha1Context ctx;
     Sha1Init(&ctx);
     Sha1Update(&ctx, text, (uint32_t)strlen(text));
@@ -23,14 +22,12 @@ std::string NameOf(const char *text)
     return name;
 }
 
-TEST(DigestName, KnownNames)
-{
+TEST(DigestName, KnownNames) {
     EXPECT_EQ(NameOf(""), "ev8j3dn1bqqslnvnlic09c0clc2e0cvl");
     EXPECT_EQ(NameOf("abc"), "mhfipkad1k1ekol4uhep613aob7hd8jj");
 }
 
-TEST(DigestName, GroupsRunAcrossWordBoundaries)
-{
+TEST(DigestName, GroupsRunAcrossWordBoundaries) {
     // Bit 31 of H0 and bits 0..2 of H1 make character 6.
     Digest digest = {{0x80000000u, 0x00000007u, 0, 0, 0}};
     char name[33];
@@ -41,8 +38,7 @@ TEST(DigestName, GroupsRunAcrossWordBoundaries)
     EXPECT_TRUE(DigestEqual(&back, &digest));
 }
 
-TEST(DigestName, RoundTripsEveryBit)
-{
+TEST(DigestName, RoundTripsEveryBit) {
     for (int bit = 0; bit < 160; bit++) {
         Digest digest = {};
         digest.word[bit / 32] = 1u << (bit % 32);
@@ -55,8 +51,7 @@ TEST(DigestName, RoundTripsEveryBit)
     }
 }
 
-TEST(DigestName, ParseAcceptsOnlyLowerCaseNames)
-{
+TEST(DigestName, ParseAcceptsOnlyLowerCaseNames) {
     const std::string valid = "mhfipkad1k1ekol4uhep613aob7hd8jj";
     std::string upper = valid;
     for (char &c : upper)
@@ -80,8 +75,7 @@ TEST(DigestName, ParseAcceptsOnlyLowerCaseNames)
     }
 }
 
-TEST(DigestName, EqualityIsWordByWord)
-{
+TEST(DigestName, EqualityIsWordByWord) {
     Digest a = {{1, 2, 3, 4, 5}};
     for (int i = 0; i < 5; i++) {
         Digest b = a;

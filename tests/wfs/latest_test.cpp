@@ -17,15 +17,13 @@
 
 namespace {
 
-std::string Env(const char *name)
-{
+std::string Env(const char *name) {
     const char *value = getenv(name);
     return value != nullptr ? value : "";
 }
 
 // Little-endian hex, as run_latest.py writes the key's numbers.
-BigNum *NumberFromHex(const std::string &hex)
-{
+BigNum *NumberFromHex(const std::string &hex) {
     std::vector<unsigned char> bytes;
     for (size_t i = 0; i + 1 < hex.size(); i += 2)
         bytes.push_back((unsigned char)strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
@@ -34,8 +32,7 @@ BigNum *NumberFromHex(const std::string &hex)
     return n;
 }
 
-TEST(FetchLatest, OutcomeOfTheServedFile)
-{
+TEST(FetchLatest, OutcomeOfTheServedFile) {
     ASSERT_EQ(WfsInit(Env("LATEST_HTTP").c_str(), Env("LATEST_FTP").c_str()), 0) << WfsLastError();
     DsaKey key = {NumberFromHex(Env("LATEST_P")), NumberFromHex(Env("LATEST_Q")),
                   NumberFromHex(Env("LATEST_G")), NumberFromHex(Env("LATEST_Y")), nullptr};
@@ -46,7 +43,8 @@ TEST(FetchLatest, OutcomeOfTheServedFile)
         ASSERT_EQ(result, 0) << WfsLastError();
         unsigned long words[5];
         ASSERT_EQ(sscanf(Env("LATEST_WORDS").c_str(), "%lx %lx %lx %lx %lx", &words[0], &words[1],
-                         &words[2], &words[3], &words[4]), 5);
+                         &words[2], &words[3], &words[4]),
+                  5);
         for (int i = 0; i < 5; i++)
             EXPECT_EQ(out[i], (uint32_t)words[i]) << i;
         std::string then = Env("LATEST_THEN_OPEN");

@@ -12,16 +12,15 @@
 
 namespace {
 
-std::string Hex(const Sha1Context &ctx)
-{
+std::string Hex(const Sha1Context &ctx) {
     char text[41];
     for (int i = 0; i < 5; i++)
         snprintf(text + 8 * i, 9, "%08x", ctx.state[i]);
     return text;
 }
 
-std::string DigestOfPieces(const std::vector<unsigned char> &data, const std::vector<size_t> &cuts)
-{
+std::string DigestOfPieces(const std::vector<unsigned char> &data,
+                           const std::vector<size_t> &cuts) {
     Sha1Context ctx;
     Sha1Init(&ctx);
     size_t start = 0;
@@ -40,8 +39,7 @@ struct Vector {
     std::string hex;
 };
 
-std::vector<Vector> LoadVectors(std::string *dir)
-{
+std::vector<Vector> LoadVectors(std::string *dir) {
     const char *env = getenv("SHA1_VECTORS");
     std::vector<Vector> vectors;
     if (env == nullptr)
@@ -58,8 +56,7 @@ std::vector<Vector> LoadVectors(std::string *dir)
     return vectors;
 }
 
-std::vector<unsigned char> ReadFile(const std::string &path)
-{
+std::vector<unsigned char> ReadFile(const std::string &path) {
     std::vector<unsigned char> data;
     FILE *f = fopen(path.c_str(), "rb");
     if (f == nullptr)
@@ -72,8 +69,7 @@ std::vector<unsigned char> ReadFile(const std::string &path)
     return data;
 }
 
-TEST(Sha1, MatchesSha1sumWhateverTheSplit)
-{
+TEST(Sha1, MatchesSha1sumWhateverTheSplit) {
     std::string dir;
     std::vector<Vector> vectors = LoadVectors(&dir);
     ASSERT_GT(vectors.size(), 10u) << "SHA1_VECTORS must name the generated vectors";
@@ -99,11 +95,11 @@ TEST(Sha1, MatchesSha1sumWhateverTheSplit)
     }
 }
 
-TEST(Sha1, MillionAs)
-{
+TEST(Sha1, MillionAs) {
     std::vector<unsigned char> data(1000000, 'a');
     EXPECT_EQ(DigestOfPieces(data, {}), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
-    EXPECT_EQ(DigestOfPieces(data, {1, 64, 65, 999999}), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+    EXPECT_EQ(DigestOfPieces(data, {1, 64, 65, 999999}),
+              "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
 }
 
 }  // namespace

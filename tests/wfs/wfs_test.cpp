@@ -18,8 +18,7 @@ const char kHttpBase[] = "http://127.0.0.1:1/dat/";
 const char kFtpBase[] = "ftp://127.0.0.1:1/dat/";
 
 // Payload name -> digest name, as the resource generator wrote them.
-std::map<std::string, std::string> Names()
-{
+std::map<std::string, std::string> Names() {
     std::map<std::string, std::string> names;
     FILE *f = fopen(getenv("WFS_TEST_NAMES"), "r");
     if (f == nullptr)
@@ -32,8 +31,7 @@ std::map<std::string, std::string> Names()
     return names;
 }
 
-Digest DigestOf(const std::string &name)
-{
+Digest DigestOf(const std::string &name) {
     Digest digest = {};
     EXPECT_EQ(NameToDigest(name.c_str(), &digest), 0) << name;
     return digest;
@@ -41,8 +39,7 @@ Digest DigestOf(const std::string &name)
 
 class Store : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_EQ(WfsInit(kHttpBase, kFtpBase), 0) << WfsLastError();
         names = Names();
         ASSERT_EQ(names.count("five-thousand.bin"), 1u);
@@ -51,8 +48,7 @@ protected:
     std::map<std::string, std::string> names;
 };
 
-TEST_F(Store, CarriedResourceReadsInChunksAndVerifies)
-{
+TEST_F(Store, CarriedResourceReadsInChunksAndVerifies) {
     Digest digest = DigestOf(names["five-thousand.bin"]);
     ASSERT_EQ(WfsOpen(&digest), 0) << WfsLastError();
     static char buffer[4096];
@@ -64,8 +60,7 @@ TEST_F(Store, CarriedResourceReadsInChunksAndVerifies)
     EXPECT_EQ(WfsClose(), 0) << WfsLastError();
 }
 
-TEST_F(Store, ResourceNamesIgnoreLetterCase)
-{
+TEST_F(Store, ResourceNamesIgnoreLetterCase) {
     std::string upper = names["five-thousand.bin"];
     for (char &c : upper)
         c = (char)toupper((unsigned char)c);
@@ -74,8 +69,7 @@ TEST_F(Store, ResourceNamesIgnoreLetterCase)
     kResourceSource.Close();
 }
 
-TEST_F(Store, WrongBytesFailTheDigestCheckAtClose)
-{
+TEST_F(Store, WrongBytesFailTheDigestCheckAtClose) {
     Digest digest = DigestOf(names["tampered.txt"]);
     ASSERT_EQ(WfsOpen(&digest), 0);
     char buffer[256];
@@ -85,8 +79,7 @@ TEST_F(Store, WrongBytesFailTheDigestCheckAtClose)
     EXPECT_STREQ(WfsLastError(), "downloaded file does not match its message digest!");
 }
 
-TEST_F(Store, ClosingBeforeTheEndFailsTheDigestCheck)
-{
+TEST_F(Store, ClosingBeforeTheEndFailsTheDigestCheck) {
     Digest digest = DigestOf(names["five-thousand.bin"]);
     ASSERT_EQ(WfsOpen(&digest), 0);
     char buffer[100];
@@ -95,8 +88,7 @@ TEST_F(Store, ClosingBeforeTheEndFailsTheDigestCheck)
     EXPECT_STREQ(WfsLastError(), "downloaded file does not match its message digest!");
 }
 
-TEST_F(Store, ReadAllNeedsRoomForTheWholeResource)
-{
+TEST_F(Store, ReadAllNeedsRoomForTheWholeResource) {
     Digest digest = DigestOf(names["five-thousand.bin"]);
     static char buffer[5000];
     EXPECT_EQ(WfsReadAll(&digest, buffer, 4999), -1);
@@ -104,8 +96,7 @@ TEST_F(Store, ReadAllNeedsRoomForTheWholeResource)
     EXPECT_EQ(WfsReadAll(&digest, buffer, 5000), 5000);
 }
 
-TEST_F(Store, ReadOrCloseWithNothingOpen)
-{
+TEST_F(Store, ReadOrCloseWithNothingOpen) {
     char buffer[16];
     EXPECT_EQ(WfsRead(buffer, sizeof buffer), -1);
     EXPECT_STREQ(WfsLastError(), "no connection open");
@@ -113,8 +104,7 @@ TEST_F(Store, ReadOrCloseWithNothingOpen)
     EXPECT_STREQ(WfsLastError(), "no connection open");
 }
 
-TEST_F(Store, NotCarriedAndNoServerReportsTheFtpFailure)
-{
+TEST_F(Store, NotCarriedAndNoServerReportsTheFtpFailure) {
     Digest digest = {{1, 2, 3, 4, 5}};
     EXPECT_EQ(WfsOpen(&digest), -1);
     ASSERT_NE(WfsLastError(), nullptr);
@@ -124,8 +114,7 @@ TEST_F(Store, NotCarriedAndNoServerReportsTheFtpFailure)
     EXPECT_STREQ(WfsLastError(), "no connection open");
 }
 
-TEST(StoreInit, RefusesBadFtpUrlsAndOverlongBases)
-{
+TEST(StoreInit, RefusesBadFtpUrlsAndOverlongBases) {
     std::string longBase = "http://127.0.0.1/" + std::string(240, 'd') + "/";
     struct {
         const char *http;

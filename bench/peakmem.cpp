@@ -34,7 +34,7 @@ struct Peaks {
 int BuildCommandLine(int argc, char **argv, char *line, size_t size) {
     size_t used = 0;
     for (int i = 0; i < argc; i++) {
-        bool quote = argv[i][0] == '\0' || strpbrk(argv[i], " \t") != NULL;
+        bool quote = argv[i][0] == '\0' || strpbrk(argv[i], " \t") != nullptr;
         int n =
             snprintf(line + used, size - used, quote ? "%s\"%s\"" : "%s%s", i ? " " : "", argv[i]);
         if (n < 0 || (size_t)n >= size - used)
@@ -86,17 +86,17 @@ long long Lifetime(HANDLE process) {
 }
 
 // Samples the watched process from when it appears until it ends, while the
-// command runs. Returns its handle (the caller closes it), or NULL when the
+// command runs. Returns its handle (the caller closes it), or null when the
 // command ended without it being seen.
 HANDLE Watch(const char *name, HANDLE command, Peaks *peaks) {
-    HANDLE process = NULL;
-    while (process == NULL) {
+    HANDLE process = nullptr;
+    while (process == nullptr) {
         DWORD id = FindProcess(name);
         if (id != 0)
             process =
                 OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, id);
-        if (process == NULL && WaitForSingleObject(command, kPollMs) == WAIT_OBJECT_0)
-            return NULL;
+        if (process == nullptr && WaitForSingleObject(command, kPollMs) == WAIT_OBJECT_0)
+            return nullptr;
     }
     do
         Sample(process, peaks);
@@ -119,7 +119,8 @@ int main(int argc, char **argv) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION command;
-    if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &command)) {
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &command)) {
         fprintf(stderr, "peakmem: cannot start command (error %lu)\n", GetLastError());
         return 3;
     }
@@ -128,7 +129,7 @@ int main(int argc, char **argv) {
     HANDLE process = Watch(argv[1], command.hProcess, &peaks);
     WaitForSingleObject(command.hProcess, INFINITE);
     DWORD code = 3;
-    if (process != NULL && peaks.read) {
+    if (process != nullptr && peaks.read) {
         printf("peakmem: %s peak_working_set_kb=%lu peak_private_kb=%lu run_ms=%lld\n", argv[1],
                (unsigned long)(peaks.workingSet / 1024), (unsigned long)(peaks.privateBytes / 1024),
                Lifetime(process));
@@ -136,7 +137,7 @@ int main(int argc, char **argv) {
     } else {
         printf("peakmem: %s was not seen running\n", argv[1]);
     }
-    if (process != NULL)
+    if (process != nullptr)
         CloseHandle(process);
     CloseHandle(command.hThread);
     CloseHandle(command.hProcess);

@@ -87,7 +87,7 @@ void Wipe(void *block, size_t bytes) {
 
 void *Allocate(size_t bytes) {
     void *block = g_alloc(bytes);
-    if (block == NULL)
+    if (block == nullptr)
         bigError(1, kMsgNoMemory);
     return block;
 }
@@ -403,8 +403,8 @@ void bigError(int32_t severity, const char *text) {
 }
 
 void bigSetAllocator(void *(*alloc)(size_t), void (*release)(void *, size_t)) {
-    g_alloc = alloc != NULL ? alloc : malloc;
-    g_release = release != NULL ? release : ReleaseWithFree;
+    g_alloc = alloc != nullptr ? alloc : malloc;
+    g_release = release != nullptr ? release : ReleaseWithFree;
 }
 
 void *bigAllocate(size_t bytes) {
@@ -412,7 +412,7 @@ void *bigAllocate(size_t bytes) {
 }
 
 void bigRelease(void *block, size_t bytes) {
-    if (block != NULL)
+    if (block != nullptr)
         Release(block, bytes);
 }
 
@@ -427,7 +427,7 @@ BigNum *newBig(uint32_t w) {
 }
 
 void freeBig(BigNum *n) {
-    if (n == NULL)
+    if (n == nullptr)
         return;
     Release(n->words, n->capacity * sizeof(uint32_t));
     Release(n, sizeof(BigNum));
@@ -613,7 +613,7 @@ void fast_multiply(const BigNum *a, const BigNum *b, BigNum *c) {
     if (2 * n > BIG_TMP_WORDS)
         bigError(1, kMsgTmpTooSmall);
     Grow(c, la + lb);
-    bigBlockMultiply(a->words, b->words, n, g_tmp, NULL);
+    bigBlockMultiply(a->words, b->words, n, g_tmp, nullptr);
     TakeBlockProduct(c, n);
     // a * b = a_lo*b_lo + a_hi*b + a_lo*b_hi
     for (int32_t i = n; i < la; i++)
@@ -636,7 +636,7 @@ void fast_square(const BigNum *a, BigNum *c) {
     if (2 * n > BIG_TMP_WORDS)
         bigError(1, kMsgTmpTooSmall);
     Grow(c, 2 * la);
-    bigBlockSquare(a->words, n, g_tmp, NULL);
+    bigBlockSquare(a->words, n, g_tmp, nullptr);
     TakeBlockProduct(c, n);
     // a^2 = a_lo^2 + a_hi*a + a_lo*a_hi
     for (int32_t i = n; i < la; i++)
@@ -755,7 +755,7 @@ BigNum *g_div_trial;
 BigNum *g_div_divisor;
 
 BigNum *Scratch(BigNum **slot, uint32_t words) {
-    if (*slot == NULL) {
+    if (*slot == nullptr) {
         *slot = newBig(0);
         Grow(*slot, words);
     }
@@ -765,7 +765,7 @@ BigNum *Scratch(BigNum **slot, uint32_t words) {
 // Knuth's long division of r by dv, whose top word has its top bit set and
 // which is no longer than r. Leaves r mod dv in r (not normalised to
 // length); stores the quotient's length(r) - length(dv) + 1 words in q
-// unless q is NULL.
+// unless q is null.
 void LongDivide(BigNum *r, const BigNum *dv, uint32_t *q, BigNum *trial) {
     int32_t lr = r->length, ld = dv->length, k = lr - ld;
     uint32_t *rw = r->words;
@@ -778,7 +778,7 @@ void LongDivide(BigNum *r, const BigNum *dv, uint32_t *q, BigNum *trial) {
         SubWords(rw + k, rw + k, dw, ld);
         first = 1;
     }
-    if (q != NULL)
+    if (q != nullptr)
         q[k] = first;
     // r < dv * 2^(32 * (i - ld + 1)), so r's word i is at most dv's top word
     // and the quotient word fits in 32 bits.
@@ -794,7 +794,7 @@ void LongDivide(BigNum *r, const BigNum *dv, uint32_t *q, BigNum *trial) {
             t[ld] -= borrow;
         }
         SubWords(window, window, t, ld + 1);
-        if (q != NULL)
+        if (q != nullptr)
             q[i - ld] = qhat;
     }
 }
@@ -858,7 +858,7 @@ void bigMod(BigNum *a, BigNum *m, BigNum *r) {
         bigShiftLeft(m, s, m);
         bigShiftLeft(r, s, r);
     }
-    LongDivide(r, m, NULL, Scratch(&g_mod_trial, 4));
+    LongDivide(r, m, nullptr, Scratch(&g_mod_trial, 4));
     Normalise(r);
     if (s != 0) {
         bigShiftRight(m, s, m);

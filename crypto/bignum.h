@@ -38,7 +38,7 @@ void bigError(int32_t severity, const char *text);
 BigNum *newBig(uint32_t w);
 
 // Overwrites all capacity words with zero, then frees the words and n.
-// n may be NULL.
+// n may be null.
 void freeBig(BigNum *n);
 
 // n = the len bytes of buf read least significant first (len 0 gives 0).

@@ -45,7 +45,7 @@ int32_t VerifySignature(BigNum *m, const DsaSignature *sig, const DsaKey *key) {
 int32_t LatestVerify(const unsigned char *data, uint32_t size, const DsaKey *key, uint32_t out[5],
                      const char **error) {
     if (size != LATEST_FILE_SIZE) {
-        if (error != NULL)
+        if (error != nullptr)
             *error = kLatestWrongSize;
         return -1;
     }
@@ -63,7 +63,7 @@ int32_t LatestVerify(const unsigned char *data, uint32_t size, const DsaKey *key
         for (int32_t i = 0; i < 5; i++)
             out[i] = m->words[i];
     } else {
-        if (error != NULL)
+        if (error != nullptr)
             *error = kLatestBadSignature;
         status = -1;
     }

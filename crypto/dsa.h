@@ -16,7 +16,7 @@ struct DsaKey {
     BigNum *q;  // prime order of the subgroup
     BigNum *g;  // generator of the subgroup of order q
     BigNum *y;  // public value g^x mod p
-    BigNum *x;  // private value (may be NULL)
+    BigNum *x;  // private value (may be null)
 };
 
 struct DsaSignature {
@@ -40,7 +40,7 @@ extern const char kLatestBadSignature[];  // "signature does not match public ke
 // and writes m as five words, least significant first (out[i] is bytes
 // 4i .. 4i+3, least significant byte first). On failure returns -1, sets
 // *error to kLatestWrongSize (size != LATEST_FILE_SIZE) or
-// kLatestBadSignature, and leaves out untouched. error MAY be NULL.
+// kLatestBadSignature, and leaves out untouched. error MAY be null.
 int32_t LatestVerify(const unsigned char *data, uint32_t size, const DsaKey *key, uint32_t out[5],
                      const char **error);
 

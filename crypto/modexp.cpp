@@ -101,7 +101,7 @@ MontContext *montContext(BigNum *m) {
 }
 
 void freeMontContext(MontContext *ctx) {
-    if (ctx == NULL)
+    if (ctx == nullptr)
         return;
     freeBig(ctx->rr);
     bigRelease(ctx, sizeof(MontContext));
@@ -146,7 +146,7 @@ PowerTable *montPowerTable(const BigNum *b, const MontContext *ctx) {
 }
 
 void freePowerTable(PowerTable *table) {
-    if (table == NULL)
+    if (table == nullptr)
         return;
     for (int32_t i = 0; i < table->count; i++)
         freeBig(table->entry[i]);

@@ -27,18 +27,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     WNDCLASSA type = {};
     type.lpfnWndProc = WindowProc;
     type.hInstance = instance;
-    type.hCursor = LoadCursor(NULL, IDC_ARROW);
+    type.hCursor = LoadCursor(nullptr, IDC_ARROW);
     type.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
     type.lpszClassName = "Kestrin";
     if (!RegisterClassA(&type))
         return 1;
     HWND window = CreateWindowA("Kestrin", "Kestrin", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                CW_USEDEFAULT, 320, 160, NULL, NULL, instance, NULL);
-    if (window == NULL)
+                                CW_USEDEFAULT, 320, 160, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr)
         return 1;
     ShowWindow(window, show);
     MSG message;
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

@@ -17,8 +17,8 @@ static char *JoinMessageAndDetail(const char *message, const char *detail) {
     size_t separatorLength = sizeof kSeparator - 1;
     size_t detailLength = strlen(detail);
     char *joined = (char *)malloc(messageLength + separatorLength + detailLength + 1);
-    if (joined == NULL)
-        return NULL;
+    if (joined == nullptr)
+        return nullptr;
     memcpy(joined, message, messageLength);
     memcpy(joined + messageLength, kSeparator, separatorLength);
     memcpy(joined + messageLength + separatorLength, detail, detailLength + 1);
@@ -26,16 +26,16 @@ static char *JoinMessageAndDetail(const char *message, const char *detail) {
 }
 
 void ErrorBox(HWND owner, const char *caption, const char *message, const char *detail) {
-    char *joined = NULL;
+    char *joined = nullptr;
     const char *text;
-    if (message == NULL)
+    if (message == nullptr)
         text = detail;
-    else if (detail == NULL)
+    else if (detail == nullptr)
         text = message;
     else
         text = joined = JoinMessageAndDetail(message, detail);
 
-    if (text != NULL)
+    if (text != nullptr)
         (void)MessageBoxA(owner, text, caption, MB_OK | MB_ICONERROR);
     free(joined);
 }

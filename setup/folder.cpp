@@ -29,7 +29,7 @@ int32_t ProposeFolder(const char *folderName) {
                       KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
         char value[kPathSize];
         DWORD type, length = (DWORD)(kPathSize - 2 - nameLength);
-        if (RegQueryValueExA(key, "ProgramFilesDir", NULL, &type, (BYTE *)value, &length) ==
+        if (RegQueryValueExA(key, "ProgramFilesDir", nullptr, &type, (BYTE *)value, &length) ==
                 ERROR_SUCCESS &&
             (type == REG_SZ || type == REG_EXPAND_SZ)) {
             // The value need not end with a zero byte; cut it where it ends.
@@ -50,7 +50,7 @@ void Browse(HWND dialog) {
     info.lpszTitle = "Select Folder for Kestrin";
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
-    if (chosen == NULL)
+    if (chosen == nullptr)
         return;
     char path[MAX_PATH];
     if (SHGetPathFromIDListA(chosen, path) && strlen(path) < kPathSize) {
@@ -84,7 +84,7 @@ INT_PTR CALLBACK FolderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 }
 
 int32_t CreateOneDirectory(const char *path) {
-    if (!CreateDirectoryA(path, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (!CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         SetupError("Unable to create destination directory", LastErrorText());
         return -1;
     }
@@ -95,7 +95,7 @@ int32_t CreateOneDirectory(const char *path) {
 // after a drive name ("C:\") is passed over; every other separator after
 // which a parent was created becomes a backslash.
 int32_t CreateFolderWithParents(char *folder) {
-    for (char *p = folder; (p = strpbrk(p, "\\/")) != NULL; p++) {
+    for (char *p = folder; (p = strpbrk(p, "\\/")) != nullptr; p++) {
         if (p != folder && p[-1] == ':')
             continue;
         *p = '\0';
@@ -112,7 +112,7 @@ int32_t CreateFolderWithParents(char *folder) {
 int32_t RunFolderStep(char *argument) {
     if (ProposeFolder(argument) < 0)
         return -1;
-    if (DialogBoxParamA(setupInstance, "DIR_DIALOG", NULL, FolderDialogProc, 0) != 0)
+    if (DialogBoxParamA(setupInstance, "DIR_DIALOG", nullptr, FolderDialogProc, 0) != 0)
         return -1;
     if (CreateFolderWithParents(destinationFolder) < 0)
         return -1;

@@ -22,7 +22,7 @@ enum {
 // Runs on the status window's thread; the main thread sees the flag after
 // its next chunk.
 void ConfirmCancel(void) {
-    if (MessageBoxA(NULL, "Are you sure you want to abort installation?\n", setupTitle,
+    if (MessageBoxA(nullptr, "Are you sure you want to abort installation?\n", setupTitle,
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     abortRequested = 1;
@@ -33,7 +33,7 @@ void ShowStatus(const char *fileName) {
     // The caller has checked that the name fits the path limit.
     char text[kMessageSize];
     wsprintfA(text, "Installing %s", fileName);
-    if (messageOwner == NULL) {
+    if (messageOwner == nullptr) {
         // A window that cannot be opened is no reason to stop; the next
         // file tries again.
         if (StatusWinOpen(setupTitle, text, ConfirmCancel) == 0)
@@ -45,8 +45,8 @@ void ShowStatus(const char *fileName) {
 
 // The SHA-1 digest of a file's contents; false when it cannot be read.
 bool DigestFile(const char *fileName, Digest *digest) {
-    HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     Sha1Context context;
@@ -54,7 +54,7 @@ bool DigestFile(const char *fileName, Digest *digest) {
     static unsigned char chunk[kChunkSize];
     DWORD n;
     bool ok;
-    while ((ok = ReadFile(file, chunk, sizeof chunk, &n, NULL) != FALSE) && n != 0)
+    while ((ok = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != FALSE) && n != 0)
         Sha1Update(&context, chunk, n);
     CloseHandle(file);
     if (!ok)
@@ -107,7 +107,7 @@ int32_t CopyData(HANDLE file, const InstallLine *line) {
         if (n == 0)
             break;
         DWORD written;
-        if (!WriteFile(file, chunk, (DWORD)n, &written, NULL) || written != (DWORD)n) {
+        if (!WriteFile(file, chunk, (DWORD)n, &written, nullptr) || written != (DWORD)n) {
             SetupError("Error writing output file", LastErrorText());
             return -1;
         }
@@ -128,8 +128,8 @@ int32_t CopyData(HANDLE file, const InstallLine *line) {
 }
 
 int32_t InstallFile(const InstallLine *line) {
-    HANDLE file = CreateFileA(line->fileName, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(line->fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         FileError("Can't open file '%s' for writing", line->fileName, LastErrorText());
     } else if (WfsOpen(&line->digest) < 0) {
@@ -152,7 +152,7 @@ int32_t InstallFile(const InstallLine *line) {
 int32_t RunInstallStep(char *argument) {
     InstallLine line;
     if (ParseInstallLine(argument, &line) < 0) {
-        SetupError("Invalid setup description file", NULL);
+        SetupError("Invalid setup description file", nullptr);
         return -1;
     }
     if (strlen(line.fileName) >= kPathSize) {

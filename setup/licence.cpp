@@ -9,7 +9,7 @@
 int32_t RunLicenceStep(char *argument) {
     Digest digest;
     if (ParseLicenceLine(argument, &digest) < 0) {
-        SetupError("Invalid setup description file", NULL);
+        SetupError("Invalid setup description file", nullptr);
         return -1;
     }
     // Static: the licence may be 4 KB and the main thread's stack is shared
@@ -21,6 +21,6 @@ int32_t RunLicenceStep(char *argument) {
         return -1;
     }
     licence[n] = '\0';
-    int answer = MessageBoxA(NULL, licence, "Software License", MB_YESNO | MB_ICONQUESTION);
+    int answer = MessageBoxA(nullptr, licence, "Software License", MB_YESNO | MB_ICONQUESTION);
     return answer == IDYES ? 0 : -1;
 }

@@ -78,7 +78,7 @@ int32_t ReadDescription(const Digest *digest, uint32_t *length) {
         return -1;
     }
     if (n >= kDescriptionSize) {
-        SetupError(kInvalidDescription, NULL);
+        SetupError(kInvalidDescription, nullptr);
         return -1;
     }
     description[n] = '\0';
@@ -99,7 +99,7 @@ bool HasLineStartingWith(const char *text, uint32_t length, char letter) {
 int32_t CheckVersionPresent(uint32_t length) {
     if (HasLineStartingWith(description, length, 'T') &&
         !HasLineStartingWith(description, length, 'V')) {
-        SetupError(kInvalidDescription, NULL);
+        SetupError(kInvalidDescription, nullptr);
         return -1;
     }
     return 0;
@@ -109,7 +109,7 @@ void SetProduct(const char *name) {
     productName = name;
     size_t length = strlen(name);
     char *title = (char *)malloc(length + sizeof " Setup");
-    if (title == NULL) {
+    if (title == nullptr) {
         setupTitle = name;
         return;
     }
@@ -127,8 +127,8 @@ int32_t CarryOutLine(char *line) {
             SetProduct(argument);
             return 0;
         case 'V':
-            if (productName == NULL) {
-                SetupError(kInvalidDescription, NULL);
+            if (productName == nullptr) {
+                SetupError(kInvalidDescription, nullptr);
                 return -1;
             }
             productVersion = argument;
@@ -151,11 +151,11 @@ int32_t CarryOutLine(char *line) {
 
 int32_t CarryOutLines(uint32_t length) {
     LineCursor cursor = {description, length, 0};
-    for (char *line = NextLine(&cursor); line != NULL; line = NextLine(&cursor))
+    for (char *line = NextLine(&cursor); line != nullptr; line = NextLine(&cursor))
         if (CarryOutLine(line) < 0)
             return -1;
-    if (productName == NULL) {
-        SetupError(kInvalidDescription, NULL);
+    if (productName == nullptr) {
+        SetupError(kInvalidDescription, nullptr);
         return -1;
     }
     return 0;
@@ -177,13 +177,13 @@ int32_t WriteRegistryRecord(void) {
     memcpy(path, prefix, sizeof prefix - 1);
     strcpy(path + sizeof prefix - 1, productName);
     HKEY key;
-    LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, NULL, REG_OPTION_NON_VOLATILE,
-                                  KEY_SET_VALUE, NULL, &key, NULL);
+    LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
         SetupError("Can't enter registry information", ErrorText(status));
         return -1;
     }
-    status = SetStringValue(key, "Version", productVersion != NULL ? productVersion : "");
+    status = SetStringValue(key, "Version", productVersion != nullptr ? productVersion : "");
     if (status == ERROR_SUCCESS)
         status = SetStringValue(key, "Dir", destinationFolder);
     if (status != ERROR_SUCCESS)
@@ -208,7 +208,7 @@ int32_t RunSetup(const char *commandLine) {
         return -1;
 
     StatusWinClose();
-    messageOwner = NULL;
+    messageOwner = nullptr;
     return WriteRegistryRecord();
 }
 
@@ -216,7 +216,7 @@ int32_t RunSetup(const char *commandLine) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     setupInstance = instance;
-    if (OleInitialize(NULL) != S_OK) {
+    if (OleInitialize(nullptr) != S_OK) {
         SetupError("Failed to initialize OLE", LastErrorText());
         return 0;
     }

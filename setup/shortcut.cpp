@@ -38,7 +38,7 @@ int32_t AppendPathPart(char *path, size_t size, const char *tail) {
 // when the value is missing, not a string, empty or too long.
 bool QueryStringValue(HKEY key, const char *name, char *text, DWORD size) {
     DWORD type, length = size - 1;
-    if (RegQueryValueExA(key, name, NULL, &type, (BYTE *)text, &length) != ERROR_SUCCESS ||
+    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE *)text, &length) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ) || length == 0)
         return false;
     text[length] = '\0';
@@ -75,7 +75,7 @@ int32_t FindProgramsFolder(char *path, size_t linkNameLength) {
 
 int32_t SaveLink(const char *linkPath, const char *targetPath, const char *linkName) {
     IShellLinkA *link;
-    HRESULT hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                   (void **)&link);
     if (FAILED(hr)) {
         SetupError("Can't create Start Menu shortcut", ErrorText(hr));
@@ -111,7 +111,7 @@ int32_t SaveLink(const char *linkPath, const char *targetPath, const char *linkN
 int32_t RunShortcutStep(char *argument) {
     const char *linkName, *target;
     if (ParseShortcutLine(argument, &linkName, &target) < 0) {
-        SetupError("Invalid setup description file", NULL);
+        SetupError("Invalid setup description file", nullptr);
         return -1;
     }
     char linkPath[kPathSize], targetPath[kPathSize];

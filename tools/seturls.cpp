@@ -20,7 +20,7 @@ enum { kBlock = 121 / 16 + 1, kFirstEntry = (kBlock - 1) * 16, kHttpEntry = 121,
 const WORD kLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
 
 std::wstring Wide(const char *text) {
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, NULL, 0);
+    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
     if (n > 1)
         MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], n);
@@ -29,14 +29,14 @@ std::wstring Wide(const char *text) {
 
 // The block's sixteen strings as the installer holds them now.
 bool ReadBlock(const char *path, std::wstring entries[16]) {
-    HMODULE module = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
-    if (module == NULL)
+    HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr)
         return false;
     for (int i = 0; i < 16; i++) {
-        const WCHAR *text = NULL;
+        const WCHAR *text = nullptr;
         // With a zero buffer size LoadStringW points at the text in place.
         int n = LoadStringW(module, kFirstEntry + i, (LPWSTR)&text, 0);
-        if (n > 0 && text != NULL)
+        if (n > 0 && text != nullptr)
             entries[i].assign(text, n);
     }
     FreeLibrary(module);
@@ -69,7 +69,7 @@ int main(int argc, char **argv) {
     std::vector<WORD> block = EncodeBlock(entries);
 
     HANDLE update = BeginUpdateResourceA(argv[1], FALSE);
-    if (update == NULL ||
+    if (update == nullptr ||
         !UpdateResourceA(update, MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(kBlock), kLanguage,
                          block.data(), (DWORD)(block.size() * sizeof(WORD))) ||
         !EndUpdateResourceA(update, FALSE)) {

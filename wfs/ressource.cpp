@@ -15,10 +15,10 @@ uint32_t position;
 const char *errorText = "unknown error";
 
 int32_t Init(void) {
-    if (module != NULL)
+    if (module != nullptr)
         return 0;
-    module = GetModuleHandleA(NULL);
-    if (module == NULL) {
+    module = GetModuleHandleA(nullptr);
+    if (module == nullptr) {
         errorText = ErrorText((int32_t)GetLastError());
         return -1;
     }
@@ -26,27 +26,27 @@ int32_t Init(void) {
 }
 
 int32_t Close(void) {
-    if (resource != NULL)
+    if (resource != nullptr)
         FreeResource(resource);
-    resource = NULL;
-    data = NULL;
+    resource = nullptr;
+    data = nullptr;
     return 0;
 }
 
 int32_t Open(const char *name) {
     Close();
-    if (module == NULL)
+    if (module == nullptr)
         return -1;
     HRSRC found = FindResourceA(module, name, MAKEINTRESOURCEA(10));
-    if (found == NULL)
+    if (found == nullptr)
         return -1;
     DWORD length = SizeofResource(module, found);
     if (length == 0)
         return -1;
     HGLOBAL loaded = LoadResource(module, found);
-    const void *bytes = loaded != NULL ? LockResource(loaded) : NULL;
-    if (bytes == NULL) {
-        if (loaded != NULL)
+    const void *bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr) {
+        if (loaded != nullptr)
             FreeResource(loaded);
         return -1;
     }
@@ -58,7 +58,7 @@ int32_t Open(const char *name) {
 }
 
 int32_t Read(void *buffer, uint32_t count) {
-    if (data == NULL) {
+    if (data == nullptr) {
         errorText = "no WFS data resource currently open";
         return -1;
     }

@@ -33,13 +33,13 @@ int32_t SplitFtpUrl(const char *url) {
     }
     size_t length = strlen(url + 6);
     char *copy = (char *)malloc(length + 2);
-    if (copy == NULL) {
+    if (copy == nullptr) {
         lastError = "out of memory";
         return -1;
     }
     memcpy(copy, url + 6, length + 1);
     char *slash = strchr(copy, '/');
-    if (slash == NULL) {
+    if (slash == nullptr) {
         free(copy);
         lastError = "invalid FTP URL";
         return -1;
@@ -71,7 +71,7 @@ int32_t InitSource(const WfsSource *source) {
 int32_t ConnectFtp(void) {
     if (ftpConnected)
         return 0;
-    if (kFtpSource.Connect(ftpHost, NULL, NULL) < 0) {
+    if (kFtpSource.Connect(ftpHost, nullptr, nullptr) < 0) {
         lastError = kFtpSource.ErrorText();
         return -1;
     }
@@ -85,7 +85,7 @@ int32_t ConnectFtp(void) {
 // result and text do not concern the caller's next operation, so the last
 // error stays what it was.
 static void AbandonOpen(void) {
-    if (current == NULL)
+    if (current == nullptr)
         return;
     const char *kept = lastError;
     (void)WfsClose();
@@ -94,7 +94,7 @@ static void AbandonOpen(void) {
 
 int32_t WfsInit(const char *httpBaseUrl, const char *ftpBaseUrl) {
     char *http = strdup(httpBaseUrl);
-    if (http == NULL) {
+    if (http == nullptr) {
         lastError = "out of memory";
         return -1;
     }
@@ -143,7 +143,7 @@ int32_t WfsOpen(const Digest *digest) {
 }
 
 int32_t WfsRead(void *buffer, uint32_t count) {
-    if (current == NULL) {
+    if (current == nullptr) {
         lastError = kNoConnection;
         return -1;
     }
@@ -157,13 +157,13 @@ int32_t WfsRead(void *buffer, uint32_t count) {
 }
 
 int32_t WfsClose(void) {
-    if (current == NULL) {
+    if (current == nullptr) {
         lastError = kNoConnection;
         return -1;
     }
     const WfsSource *source = current;
     // Nothing may be read or closed twice: the source is given up here.
-    current = NULL;
+    current = nullptr;
     if (source->Close() < 0) {
         lastError = source->ErrorText();
         return -1;

@@ -20,7 +20,7 @@ const char *errorText;
 
 INT_PTR CALLBACK StatusDialogProc(HWND, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_CLOSE || (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL)) {
-        if (cancelCallback != NULL)
+        if (cancelCallback != nullptr)
             cancelCallback();
         return TRUE;
     }
@@ -32,25 +32,25 @@ HWND CreateProgressBar(HWND dialog) {
     RECT client;
     GetClientRect(dialog, &client);
     int height = GetSystemMetrics(SM_CYVSCROLL);
-    return CreateWindowExA(0, PROGRESS_CLASSA, NULL, WS_CHILD | WS_VISIBLE, client.left,
+    return CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE, client.left,
                            client.bottom - height, client.right - client.left, height, dialog,
-                           (HMENU)0, GetModuleHandleA(NULL), NULL);
+                           (HMENU)0, GetModuleHandleA(nullptr), nullptr);
 }
 
 DWORD WINAPI StatusThread(void *argument) {
     HANDLE ready = (HANDLE)argument;
     InitCommonControls();
     CHECK(statuswin == NULL);
-    statuswin =
-        CreateDialogParamA(GetModuleHandleA(NULL), "STATUS_DIALOG", NULL, StatusDialogProc, 0);
-    if (statuswin == NULL) {
+    statuswin = CreateDialogParamA(GetModuleHandleA(nullptr), "STATUS_DIALOG", nullptr,
+                                   StatusDialogProc, 0);
+    if (statuswin == nullptr) {
         SetEvent(ready);
         return (DWORD)-1;
     }
     progbar = CreateProgressBar(statuswin);
-    if (progbar == NULL) {
+    if (progbar == nullptr) {
         DestroyWindow(statuswin);
-        statuswin = NULL;
+        statuswin = nullptr;
         SetEvent(ready);
         return (DWORD)-1;
     }
@@ -58,33 +58,33 @@ DWORD WINAPI StatusThread(void *argument) {
 
     // No dialog keyboard handling: Tab, Enter and Escape mean nothing here.
     MSG message;
-    while (GetMessageA(&message, NULL, 0, 0) > 0)
+    while (GetMessageA(&message, nullptr, 0, 0) > 0)
         DispatchMessageA(&message);
 
     DestroyWindow(statuswin);
-    statuswin = NULL;
-    progbar = NULL;
+    statuswin = nullptr;
+    progbar = nullptr;
     return 0;
 }
 
 int32_t StartStatusThread(void) {
-    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (ready == NULL) {
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (ready == nullptr) {
         errorText = "can't create event object";
         return -1;
     }
-    statusThread = CreateThread(NULL, 0, StatusThread, ready, 0, &statusThreadId);
-    if (statusThread == NULL) {
+    statusThread = CreateThread(nullptr, 0, StatusThread, ready, 0, &statusThreadId);
+    if (statusThread == nullptr) {
         CloseHandle(ready);
         errorText = "can't create status thread";
         return -1;
     }
     WaitForSingleObject(ready, INFINITE);
     CloseHandle(ready);
-    if (statuswin == NULL) {
+    if (statuswin == nullptr) {
         WaitForSingleObject(statusThread, INFINITE);
         CloseHandle(statusThread);
-        statusThread = NULL;
+        statusThread = nullptr;
         errorText = "can't create status window";
         return -1;
     }
@@ -94,7 +94,7 @@ int32_t StartStatusThread(void) {
 }  // namespace
 
 int32_t StatusWinOpen(const char *title, const char *text, StatusCancelCallback onCancel) {
-    if (statuswin == NULL) {
+    if (statuswin == nullptr) {
         cancelCallback = onCancel;
         if (StartStatusThread() < 0)
             return -1;
@@ -109,12 +109,12 @@ HWND StatusWinHandle(void) {
 }
 
 void StatusWinSetText(const char *text) {
-    if (statuswin != NULL)
+    if (statuswin != nullptr)
         SetDlgItemTextA(statuswin, kStatusText, text);
 }
 
 void StatusWinSetProgress(int32_t done, int32_t total) {
-    if (progbar == NULL)
+    if (progbar == nullptr)
         return;
     // The control's range is 16 bits wide.
     while (total > 65535) {
@@ -126,13 +126,13 @@ void StatusWinSetProgress(int32_t done, int32_t total) {
 }
 
 void StatusWinClose(void) {
-    if (statuswin == NULL)
+    if (statuswin == nullptr)
         return;
     // A quit message posted to the window lands in its thread's queue.
     PostMessageA(statuswin, WM_QUIT, 0, 0);
     WaitForSingleObject(statusThread, INFINITE);
     CloseHandle(statusThread);
-    statusThread = NULL;
+    statusThread = nullptr;
     CHECK(statuswin == NULL);
     CHECK(progbar == NULL);
 }

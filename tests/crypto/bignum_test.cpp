@@ -553,24 +553,24 @@ void Multiply128By128Words() {
 }
 
 void *NoMemory(size_t) {
-    return NULL;
+    return nullptr;
 }
 
 void NewBigWithoutMemory() {
-    bigSetAllocator(NoMemory, NULL);
+    bigSetAllocator(NoMemory, nullptr);
     newBig(1);
 }
 
 int g_allocations_left;
 void *AllocateSome(size_t bytes) {
-    return g_allocations_left-- > 0 ? malloc(bytes) : NULL;
+    return g_allocations_left-- > 0 ? malloc(bytes) : nullptr;
 }
 
 void GrowWithoutMemory() {
     Big n(newBig(1));
     unsigned char bytes[64] = {1};
     g_allocations_left = 0;
-    bigSetAllocator(AllocateSome, NULL);
+    bigSetAllocator(AllocateSome, nullptr);
     BufToBig(bytes, sizeof bytes, n.get());
     printf("continued with %p\n", static_cast<void *>(n->words));
 }
@@ -654,7 +654,7 @@ TEST(Bignum, EveryReleasedBlockIsWiped) {
         bigDivide(r.get(), b.get(), q.get(), c.get());
         bigMod(r.get(), a.get(), r.get());
     }
-    bigSetAllocator(NULL, NULL);
+    bigSetAllocator(nullptr, nullptr);
     EXPECT_GE(g_released, 10);
     EXPECT_EQ(0, g_released_dirty);
 }

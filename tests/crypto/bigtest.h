@@ -75,10 +75,10 @@ inline void ToMpz(const BigNum *n, Mpz *z) {
 }
 
 inline std::string MpzHex(const Mpz &z) {
-    char *s = mpz_get_str(NULL, 16, z.v);
+    char *s = mpz_get_str(nullptr, 16, z.v);
     std::string hex(s);
     void (*release)(void *, size_t);
-    mp_get_memory_functions(NULL, NULL, &release);
+    mp_get_memory_functions(nullptr, nullptr, &release);
     release(s, strlen(s) + 1);
     return hex;
 }

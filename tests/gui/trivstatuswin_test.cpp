@@ -29,7 +29,7 @@ std::string Text(HWND window) {
 }
 
 HWND ProgressBar(HWND status) {
-    return FindWindowExA(status, NULL, PROGRESS_CLASSA, NULL);
+    return FindWindowExA(status, nullptr, PROGRESS_CLASSA, nullptr);
 }
 
 TEST(StatusWindow, OpenUpdateCancelAndClose) {
@@ -41,7 +41,7 @@ TEST(StatusWindow, OpenUpdateCancelAndClose) {
     ASSERT_EQ(StatusWinOpen("Kestrin Setup", "Installing License.txt", FirstCallback), 0);
     HWND status = StatusWinHandle();
     ASSERT_NE(status, nullptr);
-    EXPECT_NE(GetWindowThreadProcessId(status, NULL), GetCurrentThreadId());
+    EXPECT_NE(GetWindowThreadProcessId(status, nullptr), GetCurrentThreadId());
     EXPECT_EQ(Text(status), "Kestrin Setup");
     EXPECT_EQ(Text(GetDlgItem(status, 101)), "Installing License.txt");
     HWND bar = ProgressBar(status);
@@ -74,7 +74,7 @@ TEST(StatusWindow, OpenUpdateCancelAndClose) {
                  (LPARAM)GetDlgItem(status, IDCANCEL));
     SendMessageA(status, WM_CLOSE, 0, 0);
     EXPECT_EQ(firstCalls, 2);
-    EXPECT_EQ(callbackThread, GetWindowThreadProcessId(status, NULL));
+    EXPECT_EQ(callbackThread, GetWindowThreadProcessId(status, nullptr));
 
     // A second open changes caption and text only.
     ASSERT_EQ(StatusWinOpen("Other Setup", "Installing Meadow.kpk", SecondCallback), 0);

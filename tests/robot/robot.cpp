@@ -117,16 +117,16 @@ struct Box {
 std::vector<unsigned char> Pixels(int x, int y, int width, int height, HICON icon,
                                   COLORREF background) {
     std::vector<unsigned char> pixels((size_t)width * height * 4);
-    HDC screen = GetDC(NULL);
+    HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    if (icon != NULL) {
+    if (icon != nullptr) {
         HBRUSH brush = CreateSolidBrush(background);
         RECT all = {0, 0, width, height};
         FillRect(memory, &all, brush);
         DeleteObject(brush);
-        DrawIconEx(memory, 0, 0, icon, 0, 0, 0, NULL, DI_NORMAL);
+        DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
     } else {
         BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
     }
@@ -140,7 +140,7 @@ std::vector<unsigned char> Pixels(int x, int y, int width, int height, HICON ico
     GetDIBits(memory, bitmap, 0, height, pixels.data(), &header, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
-    ReleaseDC(NULL, screen);
+    ReleaseDC(nullptr, screen);
     return pixels;
 }
 
@@ -148,15 +148,15 @@ std::vector<unsigned char> Pixels(int x, int y, int width, int height, HICON ico
 // on the same background; null while the area is still blank.
 const char *NearestIcon(const RECT &r) {
     int width = r.right - r.left, height = r.bottom - r.top;
-    std::vector<unsigned char> shown = Pixels(r.left, r.top, width, height, NULL, 0);
+    std::vector<unsigned char> shown = Pixels(r.left, r.top, width, height, nullptr, 0);
     bool blank = true;
     for (size_t k = 4; k < shown.size() && blank; k++)
         blank = shown[k] == shown[k % 4];
     if (blank)
         return nullptr;
-    HDC screen = GetDC(NULL);
+    HDC screen = GetDC(nullptr);
     COLORREF background = GetPixel(screen, r.left + width - 1, r.top + height - 1);
-    ReleaseDC(NULL, screen);
+    ReleaseDC(nullptr, screen);
     struct {
         LPCSTR id;
         const char *name;
@@ -170,7 +170,7 @@ const char *NearestIcon(const RECT &r) {
     double best = 1e300;
     for (const auto &i : icons) {
         std::vector<unsigned char> candidate =
-            Pixels(0, 0, width, height, LoadIconA(NULL, i.id), background);
+            Pixels(0, 0, width, height, LoadIconA(nullptr, i.id), background);
         double distance = 0;
         for (size_t k = 0; k < shown.size(); k++)
             distance += abs((int)shown[k] - (int)candidate[k]);
@@ -232,7 +232,7 @@ Box Describe(HWND window) {
     box.caption = WindowText(window);
     box.icon = "none";
     HWND owner = GetWindow(window, GW_OWNER);
-    box.owner = owner != NULL ? WindowText(owner) : "";
+    box.owner = owner != nullptr ? WindowText(owner) : "";
     EnumChildWindows(window, CollectChild, (LPARAM)&box);
     return box;
 }
@@ -240,7 +240,7 @@ Box Describe(HWND window) {
 void PrintBox(const Box &box, const char *extra) {
     std::string line =
         "{\"caption\": " + Json(box.caption) + ", \"text\": " + Json(box.text) +
-        ", \"owner\": " + (GetWindow(box.window, GW_OWNER) != NULL ? Json(box.owner) : "null") +
+        ", \"owner\": " + (GetWindow(box.window, GW_OWNER) != nullptr ? Json(box.owner) : "null") +
         ", \"icon\": " + Json(box.icon) + ", \"buttons\": [";
     for (size_t i = 0; i < box.buttons.size(); i++)
         line += (i ? ", " : "") + Json(box.buttons[i]);
@@ -270,16 +270,16 @@ BOOL CALLBACK CollectTopLevel(HWND window, LPARAM param) {
 }
 
 HWND FindButton(HWND box, const std::string &text) {
-    for (HWND child = GetWindow(box, GW_CHILD); child != NULL;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT))
         if (ClassOf(child) == "Button" && StripAmpersand(WindowText(child)) == text)
             return child;
-    return NULL;
+    return nullptr;
 }
 
 bool Press(HWND box, const std::string &text) {
     HWND button = FindButton(box, text);
-    if (button == NULL)
+    if (button == nullptr)
         return false;
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), (LPARAM)button);
     return true;
@@ -292,7 +292,7 @@ void Shoot(HWND box, const std::string &path) {
     int width = r.right - r.left, height = r.bottom - r.top;
     if (width <= 0 || height <= 0)
         return;
-    std::vector<unsigned char> pixels = Pixels(r.left, r.top, width, height, NULL, 0);
+    std::vector<unsigned char> pixels = Pixels(r.left, r.top, width, height, nullptr, 0);
     // The screen gives no alpha; viewers would take the zero bytes as clear.
     for (size_t k = 3; k < pixels.size(); k += 4)
         pixels[k] = 255;
@@ -353,8 +353,8 @@ int main(int argc, char **argv) {
     PROCESS_INFORMATION child;
     std::vector<char> commandBuffer(command.begin(), command.end());
     commandBuffer.push_back('\0');
-    if (!CreateProcessA(NULL, commandBuffer.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                        &child)) {
+    if (!CreateProcessA(nullptr, commandBuffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &child)) {
         printf("{\"error\": \"cannot start program\", \"code\": %lu}\n", GetLastError());
         return 2;
     }
@@ -388,13 +388,13 @@ int main(int argc, char **argv) {
         for (HWND w : search.found)
             if (!Contains(seen, w))
                 unseen.push_back(w);
-        HWND fresh = NULL;
+        HWND fresh = nullptr;
         for (HWND w : unseen)
             if (!Contains(unseen, GetWindow(w, GW_OWNER))) {
                 fresh = w;
                 break;
             }
-        if (fresh == NULL)
+        if (fresh == nullptr)
             continue;
         // Give the box a moment to fill its controls before reading them.
         Sleep(100);

@@ -25,9 +25,9 @@ function(add_installer target)
       --out ${work} --rc ${rc} --link-options ${link_options} ${mirror_option} ${I_OPTIONS}
     DEPENDS ${MKINSTALLER} ${I_DESCRIPTION} ${payloads} ${I_DEPENDS}
     COMMENT "Generating resources of ${target}")
-  add_executable(${target} WIN32 ${rc} $<TARGET_OBJECTS:installer_objects>)
+  add_executable(${target} WIN32 ${rc})
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_libraries(${target} PRIVATE ${INSTALLER_LIBRARIES})
+  target_link_libraries(${target} PRIVATE installer_objects)
   # Page alignment for large payloads is chosen by mkinstaller.
   target_link_options(${target} PRIVATE -static -s -Wl,--gc-sections
     -Wl,--disable-reloc-section @${link_options})

@@ -4,86 +4,43 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "setup/errtext.h"
-
-#define NET_IID(name, d1, d2, d3, b0, b1) \
-    const IID name = {d1, d2, d3, {b0, b1, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}}
-
-NET_IID(IID_IFtpClient, 0xA993F340, 0x6183, 0x11D0, 0xB5, 0x55);
-NET_IID(IID_INetNode, 0xA993F341, 0x6183, 0x11D0, 0xB5, 0x55);
-NET_IID(IID_ITcpSocket, 0xA993F342, 0x6183, 0x11D0, 0xB5, 0x55);
-NET_IID(IID_ITcpConnection, 0xA993F343, 0x6183, 0x11D0, 0xB5, 0x55);
-NET_IID(IID_ITcpListener, 0xA993F344, 0x6183, 0x11D0, 0xB5, 0x55);
-NET_IID(IID_ITcpNode, 0xA993F345, 0x6183, 0x11D0, 0xB5, 0x55);
-NET_IID(IID_IHttpClient, 0x0B382FC0, 0x62A2, 0x11D0, 0xB5, 0x55);
+#include "base/errtext.h"
 
 // --- constant error records -------------------------------------------------
 
-// Laid out as the IErrorInfo table; every slot takes the record as `this`.
-struct StaticErrorInfoVtbl {
-    HRESULT(STDMETHODCALLTYPE *QueryInterface)(StaticErrorInfo *, REFIID, void **);
-    ULONG(STDMETHODCALLTYPE *AddRef)(StaticErrorInfo *);
-    ULONG(STDMETHODCALLTYPE *Release)(StaticErrorInfo *);
-    HRESULT(STDMETHODCALLTYPE *GetGUID)(StaticErrorInfo *, GUID *);
-    HRESULT(STDMETHODCALLTYPE *GetSource)(StaticErrorInfo *, BSTR *);
-    HRESULT(STDMETHODCALLTYPE *GetDescription)(StaticErrorInfo *, BSTR *);
-    HRESULT(STDMETHODCALLTYPE *GetHelpFile)(StaticErrorInfo *, BSTR *);
-    HRESULT(STDMETHODCALLTYPE *GetHelpContext)(StaticErrorInfo *, DWORD *);
+const QiEntry StaticErrorInfo::kInterfaces[] = {
+    {&IID_IErrorInfo, 0},
+    {&IID_IUnknown, 0},
+    {nullptr, 0},
 };
 
-namespace {
-
-HRESULT STDMETHODCALLTYPE RecordQueryInterface(StaticErrorInfo *self, REFIID iid, void **out) {
-    if (IsEqualIID(iid, IID_IErrorInfo) || IsEqualIID(iid, IID_IUnknown)) {
-        *out = self;
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-// Records live in constant storage for the whole run: nothing to count.
-ULONG STDMETHODCALLTYPE RecordAddRef(StaticErrorInfo *) {
-    return 999;
-}
-ULONG STDMETHODCALLTYPE RecordRelease(StaticErrorInfo *) {
-    return 999;
-}
-
-HRESULT STDMETHODCALLTYPE RecordGetGUID(StaticErrorInfo *self, GUID *out) {
-    if (self->iid)
-        *out = *self->iid;
+HRESULT StaticErrorInfo::GetGUID(GUID *out) {
+    if (iid)
+        *out = *iid;
     else
         memset(out, 0, sizeof *out);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE RecordGetSource(StaticErrorInfo *self, BSTR *out) {
-    *out = AnsiToBstr(self->source);
+HRESULT StaticErrorInfo::GetSource(BSTR *out) {
+    *out = AnsiToBstr(source);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE RecordGetDescription(StaticErrorInfo *self, BSTR *out) {
-    *out = AnsiToBstr(self->description);
+HRESULT StaticErrorInfo::GetDescription(BSTR *out) {
+    *out = AnsiToBstr(description);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE RecordGetHelpFile(StaticErrorInfo *, BSTR *out) {
+HRESULT StaticErrorInfo::GetHelpFile(BSTR *out) {
     *out = nullptr;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE RecordGetHelpContext(StaticErrorInfo *, DWORD *out) {
+HRESULT StaticErrorInfo::GetHelpContext(DWORD *out) {
     *out = 0;
     return S_OK;
 }
-
-}  // namespace
-
-const StaticErrorInfoVtbl kStaticErrorInfoVtbl = {
-    RecordQueryInterface, RecordAddRef,         RecordRelease,     RecordGetGUID,
-    RecordGetSource,      RecordGetDescription, RecordGetHelpFile, RecordGetHelpContext,
-};
 
 // --- shared routines --------------------------------------------------------
 
@@ -239,6 +196,36 @@ HRESULT ChainRecord(const StaticErrorInfo &record, IUnknown *inner, REFIID iid) 
 HRESULT ClearError(HRESULT code) {
     (void)SetErrorInfo(0, nullptr);
     return code;
+}
+
+// --- stream helpers ---------------------------------------------------------
+
+HRESULT ReadFull(IStream *stream, void *buffer, ULONG count, ULONG *got) {
+    ULONG total = 0;
+    HRESULT hr = S_OK;
+    while (total < count) {
+        ULONG n = 0;
+        hr = stream->Read((char *)buffer + total, count - total, &n);
+        if (FAILED(hr) || n == 0)
+            break;
+        total += n;
+    }
+    *got = total;
+    return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT WriteAll(IStream *stream, const void *buffer, ULONG count, ULONG *written) {
+    ULONG total = 0;
+    HRESULT hr = S_OK;
+    while (total < count) {
+        ULONG n = 0;
+        hr = stream->Write((const char *)buffer + total, count - total, &n);
+        if (FAILED(hr) || n == 0)
+            break;
+        total += n;
+    }
+    *written = total;
+    return FAILED(hr) ? hr : S_OK;
 }
 
 // --- byte stream stubs ------------------------------------------------------

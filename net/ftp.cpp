@@ -251,16 +251,12 @@ HRESULT FtpClient::FailWithReplyLine(const StaticErrorInfo &record) {
 HRESULT FtpClient::Send(const char *text, size_t length) {
     FTP_ASSERT(this->ctrlconn != NULL);
     FTP_ASSERT(this->ctrlstrm != NULL);
-    while (length > 0) {
-        ULONG accepted = 0;
-        if (FAILED(ctrlstrm->Write(text, (ULONG)length, &accepted)))
-            return ChainRecord(kCtrlWriteFailed, ctrlstrm, IID_IStream);
-        // A send that takes nothing would repeat forever.
-        if (accepted == 0)
-            return RaiseRecord(kCtrlWriteFailed);
-        text += accepted;
-        length -= accepted;
-    }
+    ULONG written = 0;
+    if (FAILED(WriteAll(ctrlstrm, text, (ULONG)length, &written)))
+        return ChainRecord(kCtrlWriteFailed, ctrlstrm, IID_IStream);
+    // A connection that stops taking bytes would never take the rest.
+    if (written < length)
+        return RaiseRecord(kCtrlWriteFailed);
     return ReadReply();
 }
 
@@ -431,14 +427,8 @@ HRESULT FtpClient::Read(void *buffer, ULONG count, ULONG *read) {
         return RaiseRecord(kDataNotOpen);
     FTP_ASSERT(this->datastrm != NULL);
     ULONG total = 0;
-    while (total < count) {
-        ULONG got = 0;
-        if (FAILED(datastrm->Read((char *)buffer + total, count - total, &got)))
-            return ChainRecord(kDataReadFailed, datastrm, IID_IStream);
-        if (got == 0)
-            break;
-        total += got;
-    }
+    if (FAILED(ReadFull(datastrm, buffer, count, &total)))
+        return ChainRecord(kDataReadFailed, datastrm, IID_IStream);
     if (read)
         *read = total;
     return S_OK;
@@ -449,14 +439,8 @@ HRESULT FtpClient::Write(const void *buffer, ULONG count, ULONG *written) {
         return RaiseRecord(kDataNotOpen);
     FTP_ASSERT(this->datastrm != NULL);
     ULONG total = 0;
-    while (total < count) {
-        ULONG accepted = 0;
-        if (FAILED(datastrm->Write((const char *)buffer + total, count - total, &accepted)))
-            return ChainRecord(kDataWriteFailed, datastrm, IID_IStream);
-        if (accepted == 0)
-            break;
-        total += accepted;
-    }
+    if (FAILED(WriteAll(datastrm, buffer, count, &total)))
+        return ChainRecord(kDataWriteFailed, datastrm, IID_IStream);
     if (written)
         *written = total;
     return S_OK;

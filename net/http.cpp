@@ -224,7 +224,7 @@ HRESULT HttpClient::Append(const Char *text) {
 
 HRESULT HttpClient::Flush() {
     ULONG written = 0;
-    if (FAILED(strm->Write(buffer, hdrlen, &written)))
+    if (FAILED(WriteAll(strm, buffer, hdrlen, &written)))
         return ChainRecord(kSendError, strm, IID_IStream);
     if (written < hdrlen)
         return ClearError(E_UNEXPECTED);
@@ -238,14 +238,8 @@ HRESULT HttpClient::Write(const void *data, ULONG count, ULONG *written) {
     HTTP_ASSERT(this->conn != NULL);
     HTTP_ASSERT(this->strm != NULL);
     ULONG total = 0;
-    for (;;) {
-        ULONG accepted = 0;
-        if (FAILED(strm->Write((const char *)data + total, count - total, &accepted)))
-            return ChainRecord(kSendError, strm, IID_IStream);
-        if (accepted == 0)
-            break;
-        total += accepted;
-    }
+    if (FAILED(WriteAll(strm, data, count, &total)))
+        return ChainRecord(kSendError, strm, IID_IStream);
     if (written)
         *written = total;
     return S_OK;
@@ -368,19 +362,14 @@ HRESULT HttpClient::Read(void *data, ULONG count, ULONG *read) {
             *read = count;
         return S_OK;
     }
-    ULONG total = hdrlen;
-    memcpy(out, buffer, hdrlen);
+    ULONG held = hdrlen;
+    memcpy(out, buffer, held);
     hdrlen = 0;
-    while (total < count) {
-        ULONG got = 0;
-        if (FAILED(strm->Read(out + total, count - total, &got)))
-            return ChainRecord(kReceiveError, strm, IID_IStream);
-        if (got == 0)
-            break;
-        total += got;
-    }
+    ULONG got = 0;
+    if (FAILED(ReadFull(strm, out + held, count - held, &got)))
+        return ChainRecord(kReceiveError, strm, IID_IStream);
     if (read)
-        *read = total;
+        *read = held + got;
     return S_OK;
 }
 

@@ -7,8 +7,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#define TCP_ASSERT(check) NET_ASSERT(check, "net/tcp")
-
 int32_t ScanDecimal(const char *text) {
     while (isspace((unsigned char)*text))
         ++text;
@@ -196,15 +194,17 @@ const QiEntry Listener::kInterfaces[] = {
 
 // --- the node -----------------------------------------------------------------
 
-// The node is one object in static storage reached through two interface
-// pointers, node and node_sei, that share node_refs. Each entry checks that
-// it was reached through the right one, as a stray pointer into the node
-// would otherwise count or resolve on behalf of nothing.
-class Node final : public ITcpNode {
+// The node is one object in static storage for the whole run. It counts
+// its references but is never freed, and Winsock is never shut down.
+class Node final : public ComInterfaces<Node, ITcpNode, ISupportErrorInfo> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    static const QiEntry kInterfaces[];
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
+        return IsEqualIID(iid, IID_ITcpNode) || IsEqualIID(iid, IID_INetNode) ? S_OK : S_FALSE;
+    }
     HRESULT STDMETHODCALLTYPE ResolveName(LPCOLESTR name, uint8_t address[4]) override;
     HRESULT STDMETHODCALLTYPE ResolveAddress(const uint8_t *address, BSTR *name) override;
     HRESULT STDMETHODCALLTYPE Connect(const SocketAddress *address,
@@ -212,61 +212,17 @@ public:
     HRESULT STDMETHODCALLTYPE ConnectByName(LPCOLESTR host, USHORT defaultPort,
                                             ITcpConnection **connection) override;
     HRESULT STDMETHODCALLTYPE Listen(USHORT port, ITcpListener **listener) override;
+
+private:
+    ULONG refs = 0;
 };
 
-class NodeSei final : public ISupportErrorInfo {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+const QiEntry Node::kInterfaces[] = {
+    {&IID_ITcpNode, 0},          {&IID_INetNode, 0}, {&IID_IUnknown, 0},
+    {&IID_ISupportErrorInfo, 1}, {nullptr, 0},
 };
 
-NodeSei node_sei;
-ULONG node_refs;
 Node node;
-
-HRESULT Node::QueryInterface(REFIID iid, void **out) {
-    TCP_ASSERT(this == &node);
-    IUnknown *found = nullptr;
-    if (IsEqualIID(iid, IID_ITcpNode) || IsEqualIID(iid, IID_INetNode) ||
-        IsEqualIID(iid, IID_IUnknown))
-        found = &node;
-    else if (IsEqualIID(iid, IID_ISupportErrorInfo))
-        found = &node_sei;
-    else
-        return ClearError(E_NOINTERFACE);
-    found->AddRef();
-    *out = found;
-    return S_OK;
-}
-
-ULONG Node::AddRef() {
-    return ++node_refs;
-}
-ULONG Node::Release() {
-    return --node_refs;
-}
-
-HRESULT NodeSei::QueryInterface(REFIID iid, void **out) {
-    TCP_ASSERT(this == &node_sei);
-    return node.QueryInterface(iid, out);
-}
-
-ULONG NodeSei::AddRef() {
-    TCP_ASSERT(this == &node_sei);
-    return ++node_refs;
-}
-
-ULONG NodeSei::Release() {
-    TCP_ASSERT(this == &node_sei);
-    return --node_refs;
-}
-
-HRESULT NodeSei::InterfaceSupportsErrorInfo(REFIID iid) {
-    TCP_ASSERT(this == &node_sei);
-    return IsEqualIID(iid, IID_ITcpNode) || IsEqualIID(iid, IID_INetNode) ? S_OK : S_FALSE;
-}
 
 HRESULT Node::ResolveName(LPCOLESTR name, uint8_t address[4]) {
     hostent *host;

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "setup/errtext.h"
+#include "base/errtext.h"
 
 const char *LastErrorText(void) {
     return ErrorText((int32_t)GetLastError());

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 // Text of the calling thread's last Win32 error code, as ErrorText
-// (setup/errtext.h) gives it: constant, shared, never null. Take it directly
+// (base/errtext.h) gives it: constant, shared, never null. Take it directly
 // after the failing platform call, before any other call can change the
 // thread's last error.
 const char *LastErrorText(void);

@@ -4,13 +4,12 @@
 #include <string.h>
 #include <windows.h>
 
+#include "base/errtext.h"
+#include "base/resids.h"
 #include "setup/driver.h"
 #include "setup/errbox.h"
-#include "setup/errtext.h"
 
 namespace {
-
-enum { kFolderField = 100, kBrowseButton = 101 };
 
 const char kDefaultProgramFiles[] = "C:\\Program Files";
 
@@ -55,7 +54,7 @@ void Browse(HWND dialog) {
     char path[MAX_PATH];
     if (SHGetPathFromIDListA(chosen, path) && strlen(path) < kPathSize) {
         strcpy(destinationFolder, path);
-        SetDlgItemTextA(dialog, kFolderField, destinationFolder);
+        SetDlgItemTextA(dialog, IDC_FOLDER_FIELD, destinationFolder);
     }
     CoTaskMemFree(chosen);
 }
@@ -63,18 +62,18 @@ void Browse(HWND dialog) {
 INT_PTR CALLBACK FolderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
-            SetDlgItemTextA(dialog, kFolderField, destinationFolder);
+            SetDlgItemTextA(dialog, IDC_FOLDER_FIELD, destinationFolder);
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
                 case IDOK:
-                    GetDlgItemTextA(dialog, kFolderField, destinationFolder, kPathSize - 1);
+                    GetDlgItemTextA(dialog, IDC_FOLDER_FIELD, destinationFolder, kPathSize - 1);
                     EndDialog(dialog, 0);
                     break;
                 case IDCANCEL:
                     EndDialog(dialog, -1);
                     break;
-                case kBrowseButton:
+                case IDC_BROWSE:
                     Browse(dialog);
                     break;
             }

@@ -3,11 +3,11 @@
 #include <string.h>
 #include <windows.h>
 
+#include "base/errtext.h"
 #include "gui/win32/trivstatuswin.h"
 #include "setup/description.h"
 #include "setup/driver.h"
 #include "setup/errbox.h"
-#include "setup/errtext.h"
 #include "wfs/sha1.h"
 #include "wfs/wfs.h"
 
@@ -60,7 +60,7 @@ bool DigestFile(const char *fileName, Digest *digest) {
     if (!ok)
         return false;
     Sha1Final(&context);
-    memcpy(digest->word, context.state, sizeof digest->word);
+    DigestFromHash(&context, digest);
     return true;
 }
 

@@ -8,11 +8,12 @@
 #include <string.h>
 #include <windows.h>
 
+#include "base/errtext.h"
+#include "base/resids.h"
 #include "gui/win32/trivstatuswin.h"
 #include "setup/description.h"
 #include "setup/driver.h"
 #include "setup/errbox.h"
-#include "setup/errtext.h"
 #include "setup/folder.h"
 #include "setup/install.h"
 #include "setup/licence.h"
@@ -32,9 +33,6 @@ void SetupError(const char *message, const char *detail) {
 namespace {
 
 enum {
-    kHttpBaseEntry = 121,
-    kFtpBaseEntry = 122,
-    kDescriptionNameEntry = 123,
     kUrlSize = 256,
     kDescriptionSize = 4096,
     kKeyPathSize = 128,
@@ -42,7 +40,7 @@ enum {
 
 const char kInvalidDescription[] = "Invalid setup description file";
 
-// Installers without their own entries 121 and 122 look only at this machine.
+// Installers without their own base URL entries look only at this machine.
 const char kDefaultHttpBase[] = "http://localhost/dat/";
 const char kDefaultFtpBase[] = "ftp://localhost/private/dat/";
 
@@ -57,11 +55,11 @@ void LoadBaseUrl(UINT entry, char *url, const char *fallback) {
         strcpy(url, fallback);  // both defaults are far shorter than kUrlSize
 }
 
-// Entry 123 when it holds exactly a digest name, else the command line's
+// The description name entry when it holds exactly a digest name, else the command line's
 // first 32 bytes.
 int32_t FindDescription(const char *commandLine, Digest *digest) {
     char entry[128];
-    int length = LoadStringA(setupInstance, kDescriptionNameEntry, entry, sizeof entry - 1);
+    int length = LoadStringA(setupInstance, IDS_DESCRIPTION_NAME, entry, sizeof entry - 1);
     if (length == kDigestNameLength && NameToDigest(entry, digest) == 0)
         return 0;
     if (strnlen(commandLine, kDigestNameLength) == kDigestNameLength &&
@@ -194,8 +192,8 @@ int32_t WriteRegistryRecord(void) {
 
 int32_t RunSetup(const char *commandLine) {
     char httpBase[kUrlSize], ftpBase[kUrlSize];
-    LoadBaseUrl(kHttpBaseEntry, httpBase, kDefaultHttpBase);
-    LoadBaseUrl(kFtpBaseEntry, ftpBase, kDefaultFtpBase);
+    LoadBaseUrl(IDS_HTTP_BASE, httpBase, kDefaultHttpBase);
+    LoadBaseUrl(IDS_FTP_BASE, ftpBase, kDefaultFtpBase);
     if (WfsInit(httpBase, ftpBase) < 0) {
         SetupError("Failed to initialize WFS download module", WfsLastError());
         return -1;

@@ -5,10 +5,10 @@
 #include <string.h>
 #include <windows.h>
 
+#include "base/errtext.h"
 #include "setup/description.h"
 #include "setup/driver.h"
 #include "setup/errbox.h"
-#include "setup/errtext.h"
 
 namespace {
 

@@ -97,7 +97,8 @@ def main() -> int:
     carried += [(entry, files[entry][0], files[entry][1]) for entry in sorted(wanted)]
 
     # Neutral language throughout, so that tools/seturls finds the strings.
-    lines = ['#include "setup/dialogs.rc"', "", "LANGUAGE 0, 0"]
+    lines = ['#include "setup/dialogs.rc"', '#include "gui/win32/trivstatuswin.rc"', "",
+             "LANGUAGE 0, 0"]
     strings = [item.split("=", 1) for item in args.string]
     if not args.no_name_entry:
         entry = args.name_entry if args.name_entry is not None else description_name

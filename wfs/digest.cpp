@@ -1,5 +1,9 @@
 #include "wfs/digest.h"
 
+#include <string.h>
+
+#include "wfs/sha1.h"
+
 namespace {
 
 const char kAlphabet[] = "0123456789abcdefghijklmnopqrstuv";
@@ -51,4 +55,10 @@ bool DigestEqual(const Digest *a, const Digest *b) {
         if (a->word[i] != b->word[i])
             return false;
     return true;
+}
+
+const Digest kEmptyDigest = {{0xda39a3ee, 0x5e6b4b0d, 0x3255bfef, 0x95601890, 0xafd80709}};
+
+void DigestFromHash(const Sha1Context *finished, Digest *digest) {
+    memcpy(digest->word, finished->state, sizeof digest->word);
 }

@@ -26,4 +26,12 @@ int32_t NameToDigest(const char *text, Digest *digest);
 // True when all five words are equal.
 bool DigestEqual(const Digest *a, const Digest *b);
 
+// The digest of no bytes, named "ev8j3dn1bqqslnvnlic09c0clc2e0cvl".
+extern const Digest kEmptyDigest;
+
+struct Sha1Context;
+
+// The digest a hash ended with: its five chaining words after Sha1Final.
+void DigestFromHash(const Sha1Context *finished, Digest *digest);
+
 #endif

@@ -103,17 +103,6 @@ int32_t FtpClose(void) {
     return FAILED(hr) ? SourceErrorCapture(&failure, hr) : 0;
 }
 
-int32_t FtpFetchWhole(const char *path, void *buffer, uint32_t count) {
-    int32_t result = FtpOpen(path);
-    if (result < 0)
-        return result;
-    int32_t got = FtpRead(buffer, count);
-    if (got < 0)
-        return got;
-    result = FtpClose();
-    return result < 0 ? result : got;
-}
-
 void FtpShutdown(void) {
     Disconnect();
     SourceErrorClear(&failure);
@@ -129,5 +118,5 @@ const char *FtpErrorText(void) {
 }  // namespace
 
 const WfsSource kFtpSource = {
-    FtpInit, FtpConnect, FtpOpen, FtpRead, FtpClose, FtpFetchWhole, FtpShutdown, FtpErrorText,
+    FtpInit, FtpConnect, FtpOpen, FtpRead, FtpClose, FtpShutdown, FtpErrorText,
 };

@@ -12,7 +12,7 @@
 // Open fails. Open retrieves the server path as given, from offset 0; Read
 // fills the buffer unless the file ends first; Close ends the transfer and
 // requires the server's transfer-complete reply (with no transfer under way
-// it succeeds). FetchWhole is Open, one Read, Close.
+// it succeeds).
 //
 // A failed client call passes on the client's code and keeps the client's
 // error description as text. Missing host or path, or no connection, gives

@@ -64,17 +64,6 @@ int32_t HttpRead(void *buffer, uint32_t count) {
     return SourceRead(&failure, stream, buffer, count);
 }
 
-int32_t HttpFetchWhole(const char *url, void *buffer, uint32_t count) {
-    int32_t result = HttpOpen(url);
-    if (result < 0)
-        return result;
-    result = HttpRead(buffer, count);
-    if (result < 0)
-        return result;
-    HttpClose();
-    return result;
-}
-
 void HttpShutdown(void) {
     HttpClose();
     SourceErrorClear(&failure);
@@ -90,5 +79,5 @@ const char *HttpErrorText(void) {
 }  // namespace
 
 const WfsSource kHttpSource = {
-    HttpInit, nullptr, HttpOpen, HttpRead, HttpClose, HttpFetchWhole, HttpShutdown, HttpErrorText,
+    HttpInit, WfsNoConnection, HttpOpen, HttpRead, HttpClose, HttpShutdown, HttpErrorText,
 };

@@ -5,8 +5,8 @@
 
 // Data resources over HTTP/1.0: each Open makes a new client and connection
 // (net/http), sends one GET for the whole URL and reads the status; Read
-// gives the response body. Its table is kHttpSource (wfs/source.h), with no
-// Connect.
+// gives the response body. Its table is kHttpSource (wfs/source.h); it
+// needs no connection.
 //
 // A status outside 200..299 fails Open with 0x8004A400 plus the status
 // (0x8004A594 for 404) and the status line as error text; the client stays

@@ -3,7 +3,7 @@
 #include <string.h>
 #include <windows.h>
 
-#include "setup/errtext.h"
+#include "base/errtext.h"
 
 namespace {
 
@@ -77,5 +77,5 @@ const char *GetErrorText(void) {
 }  // namespace
 
 const WfsSource kResourceSource = {
-    Init, nullptr, Open, Read, Close, nullptr, Shutdown, GetErrorText,
+    Init, WfsNoConnection, Open, Read, Close, Shutdown, GetErrorText,
 };

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "crypto/dsa.h"
+#include "wfs/latest.h"
 #include "wfs/sha1.h"
 #include "wfs/source.h"
 
@@ -15,14 +15,38 @@ enum { kMaxBaseLength = 249, kRequestNameSize = kMaxBaseLength + kDigestNameLeng
 const char kNoConnection[] = "no connection open";
 const char kDigestMismatch[] = "downloaded file does not match its message digest!";
 
+// One place to look for a data resource, in the order the store tries them.
+struct Route {
+    const WfsSource *source;
+    const char *host;  // handed to the source's Connect before its first open
+    const char *base;  // prefix of every request name
+    bool download;     // a server, with the LATEST file beside the resources
+    bool connected;    // Connect succeeded; cleared only by WfsShutdown
+};
+
+// Every open walks this order: the empty resource and the executable's own
+// resources first, then the servers. Only the last route's failure is ever
+// reported; an earlier one only means that the resource is not there.
+// WfsInit fills in the servers' hosts and bases.
+enum { kEmptyRoute, kResourceRoute, kHttpRoute, kFtpRoute, kRouteCount };
+Route routes[kRouteCount] = {
+    {&kEmptySource, "", "", false, false},
+    {&kResourceSource, "", "", false, false},
+    {&kHttpSource, "", "", true, false},
+    {&kFtpSource, "", "", true, false},
+};
+
 char *httpBase;
 char *ftpHost;       // between "ftp://" and the first '/'
 const char *ftpDir;  // from that '/' on, in the same block as ftpHost
-bool ftpConnected;
 const WfsSource *current;
 Digest expected;
 Sha1Context hash;
 const char *lastError;
+
+bool IsLastRoute(const Route *route) {
+    return route == &routes[kRouteCount - 1];
+}
 
 // "ftp://host/dir" becomes "host\0/dir" in one block: the text from the '/'
 // on moves one place right to make room for the host's terminator.
@@ -60,26 +84,40 @@ void BuildRequestName(char *name, const char *base, const char *suffix) {
     memcpy(name + baseLength, suffix, strlen(suffix) + 1);
 }
 
-int32_t InitSource(const WfsSource *source) {
-    if (source->Init() < 0) {
-        lastError = source->ErrorText();
-        return -1;
+// Connects the route's source on its first use (a failed attempt is tried
+// again by the next open), then opens the base followed by suffix.
+int32_t OpenOnRoute(Route *route, const char *suffix) {
+    if (!route->connected) {
+        if (route->source->Connect(route->host, nullptr, nullptr) < 0)
+            return -1;
+        route->connected = true;
     }
-    return 0;
+    char name[kRequestNameSize];
+    BuildRequestName(name, route->base, suffix);
+    return route->source->Open(name);
 }
 
-int32_t ConnectFtp(void) {
-    if (ftpConnected)
-        return 0;
-    if (kFtpSource.Connect(ftpHost, nullptr, nullptr) < 0) {
-        lastError = kFtpSource.ErrorText();
+// Open, one read, close: the one way a whole resource is read, from the
+// store or from a single source. Returns the read's count, -1 on failure
+// (the step that failed has set its text; after a failed read nothing is
+// closed, so that text stays valid).
+template <class Open, class Read, class Close>
+int32_t ReadWhole(Open open, Read read, Close close) {
+    if (open() < 0)
         return -1;
-    }
-    ftpConnected = true;
-    return 0;
+    int32_t n = read();
+    if (n < 0)
+        return -1;
+    if (close() < 0)
+        return -1;
+    return n;
 }
 
 }  // namespace
+
+int32_t WfsNoConnection(const char *, const char *, const char *) {
+    return 0;
+}
 
 // Releases a data resource left open by a caller that stopped early. Its
 // result and text do not concern the caller's next operation, so the last
@@ -106,9 +144,15 @@ int32_t WfsInit(const char *httpBaseUrl, const char *ftpBaseUrl) {
         lastError = "base URL too long";
         return -1;
     }
-    if (InitSource(&kResourceSource) < 0 || InitSource(&kHttpSource) < 0 ||
-        InitSource(&kFtpSource) < 0)
-        return -1;
+    routes[kHttpRoute].base = httpBase;
+    routes[kFtpRoute].host = ftpHost;
+    routes[kFtpRoute].base = ftpDir;
+    for (const Route &route : routes) {
+        if (route.source->Init() < 0) {
+            lastError = route.source->ErrorText();
+            return -1;
+        }
+    }
     return 0;
 }
 
@@ -116,30 +160,17 @@ int32_t WfsOpen(const Digest *digest) {
     AbandonOpen();
     expected = *digest;
     Sha1Init(&hash);
-
     char digestName[kDigestNameLength + 1];
     DigestToName(digest, digestName);
-    if (kResourceSource.Open(digestName) >= 0) {
-        current = &kResourceSource;
-        return 0;
+    for (Route &route : routes) {
+        if (OpenOnRoute(&route, digestName) >= 0) {
+            current = route.source;
+            return 0;
+        }
+        if (IsLastRoute(&route))
+            lastError = route.source->ErrorText();
     }
-
-    char name[kRequestNameSize];
-    BuildRequestName(name, httpBase, digestName);
-    if (kHttpSource.Open(name) >= 0) {
-        current = &kHttpSource;
-        return 0;
-    }
-
-    if (ConnectFtp() < 0)
-        return -1;
-    BuildRequestName(name, ftpDir, digestName);
-    if (kFtpSource.Open(name) < 0) {
-        lastError = kFtpSource.ErrorText();
-        return -1;
-    }
-    current = &kFtpSource;
-    return 0;
+    return -1;
 }
 
 int32_t WfsRead(void *buffer, uint32_t count) {
@@ -170,7 +201,7 @@ int32_t WfsClose(void) {
     }
     Sha1Final(&hash);
     Digest actual;
-    memcpy(actual.word, hash.state, sizeof actual.word);
+    DigestFromHash(&hash, &actual);
     if (!DigestEqual(&actual, &expected)) {
         lastError = kDigestMismatch;
         return -1;
@@ -179,14 +210,8 @@ int32_t WfsClose(void) {
 }
 
 int32_t WfsReadAll(const Digest *digest, void *buffer, uint32_t capacity) {
-    if (WfsOpen(digest) < 0)
-        return -1;
-    int32_t n = WfsRead(buffer, capacity);
-    if (n < 0)
-        return -1;
-    if (WfsClose() < 0)
-        return -1;
-    return n;
+    return ReadWhole([&] { return WfsOpen(digest); }, [&] { return WfsRead(buffer, capacity); },
+                     [] { return WfsClose(); });
 }
 
 const char *WfsLastError(void) {
@@ -195,26 +220,26 @@ const char *WfsLastError(void) {
 
 void WfsShutdown(void) {
     AbandonOpen();
-    kResourceSource.Shutdown();
-    kFtpSource.Shutdown();
-    kHttpSource.Shutdown();
-    ftpConnected = false;
+    for (int i = kRouteCount - 1; i >= 0; i--) {
+        routes[i].source->Shutdown();
+        routes[i].connected = false;
+    }
 }
 
 int32_t WfsFetchLatest(const DsaKey *key, uint32_t out[5]) {
-    char name[kRequestNameSize];
     unsigned char latest[LATEST_FILE_SIZE];
-    BuildRequestName(name, httpBase, "LATEST");
+    int32_t n = -1;
     // Only the first 60 bytes are asked for; more would not be read anyway.
-    int32_t n = kHttpSource.FetchWhole(name, latest, sizeof latest);
-    if (n < 0) {
-        // The HTTP failure leaves no trace: only the FTP attempt reports.
-        if (ConnectFtp() < 0)
-            return -1;
-        BuildRequestName(name, ftpDir, "LATEST");
-        n = kFtpSource.FetchWhole(name, latest, sizeof latest);
-        if (n < 0) {
-            lastError = kFtpSource.ErrorText();
+    for (Route &route : routes) {
+        if (!route.download)
+            continue;
+        n = ReadWhole([&] { return OpenOnRoute(&route, "LATEST"); },
+                      [&] { return route.source->Read(latest, sizeof latest); },
+                      [&] { return route.source->Close(); });
+        if (n >= 0)
+            break;
+        if (IsLastRoute(&route)) {
+            lastError = route.source->ErrorText();
             return -1;
         }
     }

@@ -8,10 +8,11 @@
 // The store: one way to get at a data resource by its digest. Each open
 // tries the executable's own resources, then the HTTP base URL followed by
 // the digest name, then the FTP directory followed by the digest name over
-// one FTP connection kept for the run. Every byte handed out is hashed, and
-// closing succeeds only when the digest of the bytes read equals the one
-// the resource was opened by. One data resource is open at a time; the
-// store is used from one thread.
+// one FTP connection kept for the run. The resource of no bytes, which no
+// executable can carry, is served by the store itself. Every byte handed
+// out is hashed, and closing succeeds only when the digest of the bytes
+// read equals the one the resource was opened by. One data resource is
+// open at a time; the store is used from one thread.
 //
 // All results are 0 or a byte count on success, negative on failure; the
 // reason for a failure is WfsLastError(), read before the next store call.

@@ -2,11 +2,10 @@
 
 #include <commctrl.h>
 
-#include "setup/check.h"
+#include "base/check.h"
+#include "base/resids.h"
 
 namespace {
-
-enum { kStatusText = 101 };
 
 // Written only by the status thread; the handles are stored before the
 // opener's wait ends, so the opener reads them afterwards without a lock.
@@ -100,7 +99,7 @@ int32_t StatusWinOpen(const char *title, const char *text, StatusCancelCallback 
             return -1;
     }
     SetWindowTextA(statuswin, title);
-    SetDlgItemTextA(statuswin, kStatusText, text);
+    SetDlgItemTextA(statuswin, IDC_STATUS_TEXT, text);
     return 0;
 }
 
@@ -110,7 +109,7 @@ HWND StatusWinHandle(void) {
 
 void StatusWinSetText(const char *text) {
     if (statuswin != nullptr)
-        SetDlgItemTextA(statuswin, kStatusText, text);
+        SetDlgItemTextA(statuswin, IDC_STATUS_TEXT, text);
 }
 
 void StatusWinSetProgress(int32_t done, int32_t total) {

@@ -2,6 +2,7 @@
 // by OpenSSL (the dsa_*.txt fixtures, from make_dsa_fixtures.sh).
 
 #include "crypto/dsa.h"
+#include "wfs/latest.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

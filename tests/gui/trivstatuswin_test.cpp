@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/resids.h"
 #include "gui/win32/trivstatuswin.h"
 
 namespace {
@@ -43,7 +44,7 @@ TEST(StatusWindow, OpenUpdateCancelAndClose) {
     ASSERT_NE(status, nullptr);
     EXPECT_NE(GetWindowThreadProcessId(status, nullptr), GetCurrentThreadId());
     EXPECT_EQ(Text(status), "Kestrin Setup");
-    EXPECT_EQ(Text(GetDlgItem(status, 101)), "Installing License.txt");
+    EXPECT_EQ(Text(GetDlgItem(status, IDC_STATUS_TEXT)), "Installing License.txt");
     HWND bar = ProgressBar(status);
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(GetDlgCtrlID(bar), 0);
@@ -67,7 +68,7 @@ TEST(StatusWindow, OpenUpdateCancelAndClose) {
     }
 
     StatusWinSetText("Installing Kestrin.exe");
-    EXPECT_EQ(Text(GetDlgItem(status, 101)), "Installing Kestrin.exe");
+    EXPECT_EQ(Text(GetDlgItem(status, IDC_STATUS_TEXT)), "Installing Kestrin.exe");
 
     // Cancel and the close box call the first callback, on the window's thread.
     SendMessageA(status, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),

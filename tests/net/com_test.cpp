@@ -2,16 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "base/errtext.h"
 #include "net/com.h"
-#include "setup/errtext.h"
 #include "tests/net/nettest.h"
 
 namespace {
 
 STATIC_ERROR_INFO(kOuterRecord, IID_IFtpClient, 0x8004F10C, "FTP client",
                   "unable to connect to FTP server");
-const StaticErrorInfo kBareRecord = {&kStaticErrorInfoVtbl, nullptr, (HRESULT)0x8004A201, nullptr,
-                                     nullptr};
+constexpr StaticErrorInfo kBareRecord(nullptr, (HRESULT)0x8004A201, nullptr, nullptr);
 
 struct ComTest : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr))); }
@@ -51,6 +50,7 @@ TEST_F(ComTest, RecordIsAConstantErrorObject) {
     EXPECT_EQ((void *)record, same);
     EXPECT_EQ(S_OK, record->QueryInterface(IID_IUnknown, &same));
     EXPECT_EQ(E_NOINTERFACE, record->QueryInterface(IID_IStream, &same));
+    EXPECT_EQ(nullptr, same);
     EXPECT_TRUE(IsEqualGUID(IID_IFtpClient, Guid(record)));
     EXPECT_EQ("FTP client", Source(record));
     EXPECT_EQ("unable to connect to FTP server", Description(record));
@@ -185,11 +185,12 @@ TEST_F(ComTest, ChainErrorMergesOnlyWhatTheInnerObjectVouchesFor) {
     EXPECT_EQ(0u, vouching->Release());
 }
 
-TEST_F(ComTest, UnknownInterfaceLeavesNoErrorObject) {
+TEST_F(ComTest, UnknownInterfaceGivesNullAndLeavesNoErrorObject) {
     Vouching *object = new Vouching;
     SetErrorObject(MakeErrorInfo(nullptr, nullptr, "stale"));
-    void *out = nullptr;
+    void *out = object;  // COM callers may pass any value in
     EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(IID_IStream, &out));
+    EXPECT_EQ(nullptr, out);
     EXPECT_EQ("<none>", TakeThreadError());
     EXPECT_EQ(0u, object->Release());
 }

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/errtext.h"
 #include "net/http.h"
-#include "setup/errtext.h"
 #include "tests/net/nettest.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/errtext.h"
 #include "net/tcp.h"
-#include "setup/errtext.h"
 #include "tests/net/nettest.h"
 
 namespace {
@@ -63,6 +63,9 @@ TEST_F(TcpTest, StartupGivesTheOneNodeAndCountsEachCall) {
     EXPECT_EQ(S_OK, sei->InterfaceSupportsErrorInfo(IID_ITcpNode));
     EXPECT_EQ(S_OK, sei->InterfaceSupportsErrorInfo(IID_INetNode));
     EXPECT_EQ(S_FALSE, sei->InterfaceSupportsErrorInfo(IID_IStream));
+    void *none = sei;
+    EXPECT_EQ(E_NOINTERFACE, node->QueryInterface(IID_IStream, &none));
+    EXPECT_EQ(nullptr, none);
     back->Release();
     sei->Release();
     EXPECT_EQ(1u, again->Release());

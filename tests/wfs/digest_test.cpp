@@ -16,7 +16,7 @@ std::string NameOf(const char *text) {
     Sha1Update(&ctx, text, (uint32_t)strlen(text));
     Sha1Final(&ctx);
     Digest digest;
-    memcpy(digest.word, ctx.state, sizeof digest.word);
+    DigestFromHash(&ctx, &digest);
     char name[33];
     DigestToName(&digest, name);
     return name;
@@ -25,6 +25,9 @@ std::string NameOf(const char *text) {
 TEST(DigestName, KnownNames) {
     EXPECT_EQ(NameOf(""), "ev8j3dn1bqqslnvnlic09c0clc2e0cvl");
     EXPECT_EQ(NameOf("abc"), "mhfipkad1k1ekol4uhep613aob7hd8jj");
+    char empty[33];
+    DigestToName(&kEmptyDigest, empty);
+    EXPECT_EQ(NameOf(""), empty);
 }
 
 TEST(DigestName, GroupsRunAcrossWordBoundaries) {

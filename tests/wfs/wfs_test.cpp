@@ -48,6 +48,17 @@ protected:
     std::map<std::string, std::string> names;
 };
 
+// No executable can carry an empty resource, and the servers here are all
+// closed: the store serves it without asking anyone.
+TEST_F(Store, EmptyResourceNeedsNoSource) {
+    ASSERT_EQ(WfsOpen(&kEmptyDigest), 0) << WfsLastError();
+    char byte;
+    EXPECT_EQ(WfsRead(&byte, 1), 0);
+    EXPECT_EQ(WfsClose(), 0) << WfsLastError();
+    char buffer[16];
+    EXPECT_EQ(WfsReadAll(&kEmptyDigest, buffer, sizeof buffer), 0) << WfsLastError();
+}
+
 TEST_F(Store, CarriedResourceReadsInChunksAndVerifies) {
     Digest digest = DigestOf(names["five-thousand.bin"]);
     ASSERT_EQ(WfsOpen(&digest), 0) << WfsLastError();

@@ -1,5 +1,5 @@
-#include "setup/errtext.h"
-#include "setup/errtext_table.h"
+#include "base/errtext.h"
+#include "base/errtext_table.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#ifndef SETUP_ERRTEXT_H
-#define SETUP_ERRTEXT_H
+#ifndef BASE_ERRTEXT_H
+#define BASE_ERRTEXT_H
 
 #include <stdint.h>
 

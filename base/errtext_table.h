@@ -1,10 +1,10 @@
-#ifndef SETUP_ERRTEXT_TABLE_H
-#define SETUP_ERRTEXT_TABLE_H
+#ifndef BASE_ERRTEXT_TABLE_H
+#define BASE_ERRTEXT_TABLE_H
 
 #include <stdint.h>
 
 // The table behind ErrorText, exposed for its tests only: product code calls
-// ErrorText (setup/errtext.h) and never reads the rows directly.
+// ErrorText (base/errtext.h) and never reads the rows directly.
 
 struct ErrorRow {
     int32_t code;

@@ -1,4 +1,4 @@
-#include "setup/check.h"
+#include "base/check.h"
 
 #include <stdio.h>
 #include <stdlib.h>

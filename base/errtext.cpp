@@ -1,6 +1,6 @@
-#include "setup/errtext.h"
+#include "base/errtext.h"
 
-#include "setup/errtext_table.h"
+#include "base/errtext_table.h"
 
 // The rows, sorted by code in strictly ascending order (ErrorText searches
 // them by halving). The Win32 texts are the table's own wording, not the

@@ -1,5 +1,5 @@
-#ifndef SETUP_CHECK_H
-#define SETUP_CHECK_H
+#ifndef BASE_CHECK_H
+#define BASE_CHECK_H
 
 // Internal consistency checks. A failed check writes
 // "Assertion failed: <check>, file <module>, line <n>" to the standard error

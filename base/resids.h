@@ -1,0 +1,22 @@
+#ifndef BASE_RESIDS_H
+#define BASE_RESIDS_H
+
+// Resource identifiers shared by the installer's code, its resource scripts
+// and the tools that write or read an installer's resources. Plain #defines,
+// because resource compilers read this header too.
+
+// String table entries, each optional: the HTTP base URL, the FTP base URL
+// and the digest name of the setup description.
+#define IDS_HTTP_BASE 121
+#define IDS_FTP_BASE 122
+#define IDS_DESCRIPTION_NAME 123
+
+// Controls of DIR_DIALOG, the destination folder dialog.
+#define IDC_FOLDER_FIELD 100
+#define IDC_BROWSE 101
+#define IDC_FOLDER_PROMPT 109
+
+// Controls of STATUS_DIALOG, the status window.
+#define IDC_STATUS_TEXT 101
+
+#endif

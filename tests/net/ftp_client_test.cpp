@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "net/ftp.h"
-#include "tests/net/ftp_script.h"
+#include "tests/net/nettest.h"
 
 namespace {
 
@@ -289,7 +289,7 @@ const std::vector<ClientCase> &Cases() {
              HRESULT hr = LogIn(c);
              return FAILED(hr) ? hr : c->Retrieve(L"f", 0x100000000ull);
          },
-         E_NOTIMPL, "(none)", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\n"},
+         E_NOTIMPL, "<none>", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\n"},
         {"EndTransferAfter250",
          Join({kLogin, kPortOk, {"L", "S150 Opening\r\n", "Odata", "S250 done\r\n"}}),
          [](IFtpClient *c, std::string *got) {
@@ -442,7 +442,7 @@ const std::vector<ClientCase> &Cases() {
          kFtpBadFileName, "FTP filename invalid or too long",
          std::string(kLoginSent) + "DELE " + kName248 + "\r\nMKD " + kName249 + "\r\n"},
         {"ReservedSlot", kGreeting, [](IFtpClient *c, std::string *) { return c->Reserved(L"x"); },
-         E_NOTIMPL, "(none)", ""},
+         E_NOTIMPL, "<none>", ""},
     };
     return cases;
 }
@@ -455,7 +455,7 @@ class FtpClientCase : public ::testing::TestWithParam<ClientCase> {};
 
 TEST_P(FtpClientCase, Dialogue) {
     const ClientCase &t = GetParam();
-    if (!PortFromEnv("FTP_SCRIPT_PORT"))
+    if (!EnvPort("FTP_SCRIPT_PORT"))
         GTEST_SKIP() << "run through tests/net/ftp_run.py";
     ScriptServer server;
     ASSERT_TRUE(server.Arm(t.script));
@@ -463,11 +463,11 @@ TEST_P(FtpClientCase, Dialogue) {
     ASSERT_NE(node, nullptr);
     IFtpClient *client = nullptr;
     HRESULT hr = CreateFtpClient(node, server.Host().c_str(), &client);
-    std::string error = FAILED(hr) ? ThreadError() : "";
+    std::string error = FAILED(hr) ? TakeThreadError() : "";
     std::string got;
     if (SUCCEEDED(hr)) {
         hr = t.run(client, &got);
-        error = FAILED(hr) ? ThreadError() : "";
+        error = FAILED(hr) ? TakeThreadError() : "";
         client->Release();
     } else {
         EXPECT_EQ(client, nullptr);
@@ -503,7 +503,7 @@ TEST(FtpClient, ConnectionRefusedTellsTheSocketError) {
 
     IFtpClient *client = nullptr;
     HRESULT hr = CreateFtpClient(node, LocalHost(ntohs(any.sin_port)).c_str(), &client);
-    std::string error = ThreadError();
+    std::string error = TakeThreadError();
     node->Release();
     EXPECT_EQ(hr, kFtpConnectFailed);
     EXPECT_EQ(client, nullptr);

@@ -21,9 +21,9 @@ from ftp_script_server import ScriptServer  # noqa: E402
 
 def files():
     """The files under /dat that ftp_source_test.cpp expects."""
-    out = {"small%d" % i: ftpfixture.pattern(100 + i, 100 + i)
+    out = {"small%d" % i: netfixture.pattern(100 + i, 100 + i)
            for i in range(50)}
-    out["big"] = ftpfixture.pattern(3 << 20, 2)
+    out["big"] = netfixture.pattern(3 << 20, 2)
     out["empty"] = b""
     return out
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "net/ftp.h"
-#include "tests/net/ftp_script.h"
+#include "tests/net/nettest.h"
 #include "wfs/ftpsource.h"
 
 namespace {
@@ -37,7 +37,7 @@ int32_t Download(const char *path, std::string *got) {
 class FtpSourceScripted : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!PortFromEnv("FTP_SCRIPT_PORT"))
+        if (!EnvPort("FTP_SCRIPT_PORT"))
             GTEST_SKIP() << "run through tests/net/ftp_run.py";
         ASSERT_EQ(kSource.Init(), 0);
     }
@@ -187,7 +187,7 @@ const RealServer kServers[] = {
 class FtpRealServer : public ::testing::TestWithParam<RealServer> {
 protected:
     void SetUp() override {
-        port = PortFromEnv(GetParam().portVariable);
+        port = EnvPort(GetParam().portVariable);
         if (!port)
             GTEST_SKIP() << "run through tests/net/ftp_run.py";
     }
@@ -244,21 +244,21 @@ HRESULT ReadTransfer(IFtpClient *client, std::string *got) {
 
 TEST_P(FtpRealServer, ClientListsAndMoves) {
     IFtpClient *client = LoggedInClient(port);
-    ASSERT_NE(client, nullptr) << ThreadError();
+    ASSERT_NE(client, nullptr) << TakeThreadError();
     std::string names;
-    EXPECT_EQ(client->ChangeDirectory(L"/dat"), S_OK) << ThreadError();
-    EXPECT_EQ(client->NameList(L"."), S_OK) << ThreadError();
-    EXPECT_EQ(ReadTransfer(client, &names), S_OK) << ThreadError();
+    EXPECT_EQ(client->ChangeDirectory(L"/dat"), S_OK) << TakeThreadError();
+    EXPECT_EQ(client->NameList(L"."), S_OK) << TakeThreadError();
+    EXPECT_EQ(ReadTransfer(client, &names), S_OK) << TakeThreadError();
     EXPECT_NE(names.find("small49"), std::string::npos) << names;
     std::string listing;
-    EXPECT_EQ(client->ChangeToParentDirectory(), S_OK) << ThreadError();
-    EXPECT_EQ(client->List(L"dat"), S_OK) << ThreadError();
-    EXPECT_EQ(ReadTransfer(client, &listing), S_OK) << ThreadError();
+    EXPECT_EQ(client->ChangeToParentDirectory(), S_OK) << TakeThreadError();
+    EXPECT_EQ(client->List(L"dat"), S_OK) << TakeThreadError();
+    EXPECT_EQ(ReadTransfer(client, &listing), S_OK) << TakeThreadError();
     EXPECT_NE(listing.find("big"), std::string::npos) << listing;
     std::string tail;
-    EXPECT_EQ(client->SetType('I', 0), S_OK) << ThreadError();
-    EXPECT_EQ(client->Retrieve(L"/dat/small9", 100), S_OK) << ThreadError();
-    EXPECT_EQ(ReadTransfer(client, &tail), S_OK) << ThreadError();
+    EXPECT_EQ(client->SetType('I', 0), S_OK) << TakeThreadError();
+    EXPECT_EQ(client->Retrieve(L"/dat/small9", 100), S_OK) << TakeThreadError();
+    EXPECT_EQ(ReadTransfer(client, &tail), S_OK) << TakeThreadError();
     EXPECT_EQ(tail, Pattern(109, 109).substr(100));
     EXPECT_EQ(client->Delete(L"/dat/small0"), (HRESULT)0x8004F626);
     client->Release();
@@ -268,27 +268,27 @@ TEST_P(FtpRealServer, ClientStoresAppendsRenamesAndDeletes) {
     if (!GetParam().writable)
         GTEST_SKIP() << "read-only server";
     IFtpClient *client = LoggedInClient(port);
-    ASSERT_NE(client, nullptr) << ThreadError();
+    ASSERT_NE(client, nullptr) << TakeThreadError();
     IStream *data = nullptr;
     client->QueryInterface(IID_IStream, (void **)&data);
     const std::string first = Pattern(70000, 9), second = "appended";
     ULONG written = 0;
-    EXPECT_EQ(client->SetType('I', 0), S_OK) << ThreadError();
-    EXPECT_EQ(client->MakeDirectory(L"/up/d"), S_OK) << ThreadError();
-    EXPECT_EQ(client->Store(L"/up/d/f", 0), S_OK) << ThreadError();
+    EXPECT_EQ(client->SetType('I', 0), S_OK) << TakeThreadError();
+    EXPECT_EQ(client->MakeDirectory(L"/up/d"), S_OK) << TakeThreadError();
+    EXPECT_EQ(client->Store(L"/up/d/f", 0), S_OK) << TakeThreadError();
     EXPECT_EQ(data->Write(first.data(), (ULONG)first.size(), &written), S_OK);
     EXPECT_EQ(written, first.size());
-    EXPECT_EQ(client->EndTransfer(), S_OK) << ThreadError();
-    EXPECT_EQ(client->Append(L"/up/d/f"), S_OK) << ThreadError();
+    EXPECT_EQ(client->EndTransfer(), S_OK) << TakeThreadError();
+    EXPECT_EQ(client->Append(L"/up/d/f"), S_OK) << TakeThreadError();
     EXPECT_EQ(data->Write(second.data(), (ULONG)second.size(), &written), S_OK);
-    EXPECT_EQ(client->EndTransfer(), S_OK) << ThreadError();
-    EXPECT_EQ(client->Rename(L"/up/d/f", L"/up/d/g"), S_OK) << ThreadError();
+    EXPECT_EQ(client->EndTransfer(), S_OK) << TakeThreadError();
+    EXPECT_EQ(client->Rename(L"/up/d/f", L"/up/d/g"), S_OK) << TakeThreadError();
     std::string back;
-    EXPECT_EQ(client->Retrieve(L"/up/d/g", 0), S_OK) << ThreadError();
-    EXPECT_EQ(ReadTransfer(client, &back), S_OK) << ThreadError();
+    EXPECT_EQ(client->Retrieve(L"/up/d/g", 0), S_OK) << TakeThreadError();
+    EXPECT_EQ(ReadTransfer(client, &back), S_OK) << TakeThreadError();
     EXPECT_TRUE(back == first + second) << back.size();
-    EXPECT_EQ(client->Delete(L"/up/d/g"), S_OK) << ThreadError();
-    EXPECT_EQ(client->RemoveDirectory(L"/up/d"), S_OK) << ThreadError();
+    EXPECT_EQ(client->Delete(L"/up/d/g"), S_OK) << TakeThreadError();
+    EXPECT_EQ(client->RemoveDirectory(L"/up/d"), S_OK) << TakeThreadError();
     data->Release();
     client->Release();
 }

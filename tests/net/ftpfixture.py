@@ -75,16 +75,6 @@ def start_pyftpdlib(workdir, anon_root):
                    port, log, wait_for_greeting)
 
 
-def pattern(size, seed):
-    """The bytes of a test file; the C++ side computes the same."""
-    out = bytearray(size)
-    x = seed & 0xFFFFFFFF
-    for i in range(size):
-        x = (x * 1103515245 + 12345) & 0xFFFFFFFF
-        out[i] = (x >> 16) & 0xFF
-    return bytes(out)
-
-
 def make_anon_root(workdir, files):
     """files: {name: bytes}. The root is readable by the ftp user."""
     root = os.path.join(workdir, "anon")

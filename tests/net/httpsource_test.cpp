@@ -45,8 +45,8 @@ TEST_F(HttpSourceTest, OpenResults) {
         int32_t result;
         std::string text;  // error text, or the body when the open succeeds
     } cases[] = {
-        {Url("NET_NGINX_PORT", "/data"), 0, TestPattern(atoi(getenv("NET_DATA_SIZE")))},
-        {Url("NET_PYHTTP_PORT", "/data"), 0, TestPattern(atoi(getenv("NET_DATA_SIZE")))},
+        {Url("NET_NGINX_PORT", "/data"), 0, ServedData()},
+        {Url("NET_PYHTTP_PORT", "/data"), 0, ServedData()},
         {Url("NET_NGINX_PORT", "/empty"), 0, ""},
         {Url("NET_SCRIPT_PORT", "/nohead"), 0, "no head here, just the body"},
         {Url("NET_SCRIPT_PORT", "/silent"), 0, ""},

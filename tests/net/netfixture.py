@@ -12,6 +12,7 @@ import time
 
 START_WAIT = 15.0    # bound on a server coming up
 WINE_WAIT = 600.0    # bound on one test program under Wine
+CLOSED = "127.0.0.1:1"  # nothing listens on port 1: a server that is down
 
 
 def free_port():
@@ -66,6 +67,17 @@ def started(name, argv, port, log, ready=wait_for_port):
     return server
 
 
+def pattern(size, seed):
+    """The bytes of a served test file; the C++ side (tests/net/nettest.h,
+    Pattern) computes the same."""
+    out = bytearray(size)
+    x = seed & 0xFFFFFFFF
+    for i in range(size):
+        x = (x * 1103515245 + 12345) & 0xFFFFFFFF
+        out[i] = (x >> 16) & 0xFF
+    return bytes(out)
+
+
 def start_nginx(workdir, root):
     """nginx serving root, one process in the foreground."""
     port = free_port()
@@ -108,13 +120,11 @@ def start_python_http(workdir, root):
 
 
 def wine_env(extra):
-    """Environment for a Wine run: the caller's prefix or /tmp/wp-net."""
-    env = dict(os.environ)
-    env.setdefault("WINEPREFIX", "/tmp/wp-net")
-    env.setdefault("WINEDEBUG", "-all")
-    env.setdefault("WINEDLLOVERRIDES", "winemenubuilder.exe=d;mscoree,mshtml=")
-    env.update(extra)
-    return env
+    """Environment for a Wine run: this process's, which scripts/wine-env
+    set up (through scripts/test or scripts/wine-run), with extra added."""
+    if os.environ.get("QUILLON_WINE_ENV") != "1":
+        raise RuntimeError("Wine is not set up: run this under scripts/test or scripts/wine-run")
+    return dict(os.environ, **extra)
 
 
 def run_wine(exe, args=(), extra_env=None, wait=WINE_WAIT):

@@ -1,52 +1,74 @@
 #ifndef TESTS_NET_NETTEST_H
 #define TESTS_NET_NETTEST_H
 
-// Helpers shared by the network tests.
+// Support shared by the network tests: what the Python drivers
+// (run_http_tests.py, ftp_run.py) hand over in the environment, the bytes of
+// the files their servers serve, the text of the thread's error object, and
+// the scripted FTP server's side channel (ftp_script_server.py).
 
-#include <stdlib.h>
+#include <stddef.h>
+#include <stdint.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
-#include "net/com.h"
+// A port the driver passed in the environment variable name; 0 when absent.
+unsigned EnvPort(const char *name);
 
-// 8-bit copy of a wide string (null gives "").
-inline std::string Narrow(const wchar_t *wide) {
-    std::string out;
-    for (; wide && *wide; ++wide)
-        out += (char)*wide;
-    return out;
-}
+// L"127.0.0.1:<port>".
+std::wstring LocalHost(unsigned port);
+
+// L"http://127.0.0.1:<port>" followed by path.
+std::wstring LocalUrl(unsigned port, const std::wstring &path);
+
+// The bytes of a served test file; netfixture.pattern(size, seed) writes the
+// same bytes on the driver's side.
+std::string Pattern(size_t size, uint32_t seed);
+
+// The file "data" that run_http_tests.py serves: Pattern() of the size and
+// seed it passes as NET_DATA_SIZE and NET_DATA_SEED.
+std::string ServedData();
+
+// 8-bit copy of a wide string in the ANSI code page; null gives "".
+std::string Narrow(const wchar_t *wide);
 
 // Takes the thread's error object (which clears it) and gives its
 // description, or "<none>" when the thread holds no error object.
-inline std::string TakeThreadError() {
-    IErrorInfo *error = nullptr;
-    if (GetErrorInfo(0, &error) != S_OK || !error)
-        return "<none>";
-    BSTR text = nullptr;
-    error->GetDescription(&text);
-    std::string out = Narrow(text);
-    SysFreeString(text);
-    error->Release();
-    return out;
-}
+std::string TakeThreadError();
 
-// A port the test driver passed in the environment; 0 when absent.
-inline unsigned EnvPort(const char *name) {
-    const char *value = getenv(name);
-    return value ? (unsigned)atoi(value) : 0;
-}
+// One step of a scripted FTP server's script: the first character is the
+// step (S send, L await a line, O send on a data connection, I receive on a
+// data connection, C close), the rest is its payload.
+using Script = std::vector<std::string>;
 
-inline std::wstring LocalUrl(unsigned port, const std::wstring &path) {
-    return L"http://127.0.0.1:" + std::to_wstring(port) + path;
-}
+// Joins scripts in order.
+Script Join(std::initializer_list<Script> parts);
 
-// The bytes of the file the driver serves (run_http_tests.py, pattern()).
-inline std::string TestPattern(size_t size) {
-    std::string out(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        out[i] = (char)(uint8_t)(i * 131 + i / 251);
-    return out;
-}
+// What the client sent while a script played.
+struct Dialogue {
+    std::string control;  // every byte on the control connection
+    std::string data;     // every byte on data connections
+};
+
+// The scripted FTP server. Arm() sends a script and waits until it is armed;
+// Finish() waits for the session to end (the client must have closed the
+// control connection) and gives the dialogue. Both false on failure.
+class ScriptServer {
+public:
+    ScriptServer();
+    ~ScriptServer();
+    bool Arm(const Script &script);
+    bool Finish(Dialogue *dialogue);
+    // "127.0.0.1:<port>" of the scripted FTP server.
+    std::wstring Host() const;
+
+private:
+    uintptr_t side_;
+};
+
+// Whether text matches pattern, where each '*' in pattern stands for one or
+// more digits and commas (the numbers of a PORT command).
+bool MatchesDialogue(const std::string &pattern, const std::string &text);
 
 #endif

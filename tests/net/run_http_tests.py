@@ -13,12 +13,9 @@ import tempfile
 import netfixture
 from http_script_server import ScriptedHttpServer
 
-# The served file; the C++ side computes the same bytes (TestPattern).
+# The served file "data"; the C++ side computes the same bytes (ServedData).
 DATA_SIZE = 300000
-
-
-def pattern(size):
-    return bytes((i * 131 + i // 251) & 0xFF for i in range(size))
+DATA_SEED = 7
 
 
 def main():
@@ -29,7 +26,7 @@ def main():
         root = os.path.join(work, "www")
         os.makedirs(root)
         with open(os.path.join(root, "data"), "wb") as f:
-            f.write(pattern(DATA_SIZE))
+            f.write(netfixture.pattern(DATA_SIZE, DATA_SEED))
         open(os.path.join(root, "empty"), "wb").close()
         try:
             script = ScriptedHttpServer()
@@ -42,6 +39,7 @@ def main():
                 "NET_PYHTTP_PORT": str(servers[2].port),
                 "NET_CLOSED_PORT": str(netfixture.free_port()),
                 "NET_DATA_SIZE": str(DATA_SIZE),
+                "NET_DATA_SEED": str(DATA_SEED),
             }
             return netfixture.run_wine(exe, args, env)
         finally:

@@ -11,10 +11,10 @@ sys.path.insert(0, os.path.join(HERE, "..", "net"))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
+from netfixture import CLOSED  # noqa: E402
 from mkinstaller import digest_name  # noqa: E402
 
 FIXTURE = os.path.join(HERE, "..", "crypto", "dsa_1024_160.txt")
-CLOSED = "127.0.0.1:1"
 
 
 def fixture():

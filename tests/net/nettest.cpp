@@ -1,8 +1,9 @@
-#include "tests/net/ftp_script.h"
+#include "tests/net/nettest.h"
 
 #include <winsock.h>
 #include <ole2.h>
 #include <oleauto.h>
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -49,6 +50,55 @@ bool RecvLine(SOCKET s, std::string *line) {
 
 }  // namespace
 
+unsigned EnvPort(const char *name) {
+    const char *value = getenv(name);
+    return value ? (unsigned)atoi(value) : 0;
+}
+
+std::wstring LocalHost(unsigned port) {
+    return L"127.0.0.1:" + std::to_wstring(port);
+}
+
+std::wstring LocalUrl(unsigned port, const std::wstring &path) {
+    return L"http://" + LocalHost(port) + path;
+}
+
+std::string Pattern(size_t size, uint32_t seed) {
+    std::string out(size, '\0');
+    uint32_t x = seed;
+    for (size_t i = 0; i < size; i++) {
+        x = x * 1103515245u + 12345u;
+        out[i] = (char)((x >> 16) & 0xFF);
+    }
+    return out;
+}
+
+std::string ServedData() {
+    return Pattern(EnvPort("NET_DATA_SIZE"), EnvPort("NET_DATA_SEED"));
+}
+
+std::string Narrow(const wchar_t *wide) {
+    if (!wide)
+        return std::string();
+    int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1)
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+std::string TakeThreadError() {
+    IErrorInfo *error = nullptr;
+    if (GetErrorInfo(0, &error) != S_OK || !error)
+        return "<none>";
+    BSTR description = nullptr;
+    error->GetDescription(&description);
+    error->Release();
+    std::string text = Narrow(description);
+    SysFreeString(description);
+    return text;
+}
+
 Script Join(std::initializer_list<Script> parts) {
     Script all;
     for (const Script &part : parts)
@@ -67,7 +117,7 @@ ScriptServer::~ScriptServer() {
 }
 
 bool ScriptServer::Arm(const Script &script) {
-    int port = PortFromEnv("FTP_SCRIPT_SIDE_PORT");
+    unsigned port = EnvPort("FTP_SCRIPT_SIDE_PORT");
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         return false;
@@ -100,16 +150,7 @@ bool ScriptServer::Finish(Dialogue *dialogue) {
 }
 
 std::wstring ScriptServer::Host() const {
-    return LocalHost(PortFromEnv("FTP_SCRIPT_PORT"));
-}
-
-int PortFromEnv(const char *name) {
-    const char *value = getenv(name);
-    return value ? atoi(value) : 0;
-}
-
-std::wstring LocalHost(int port) {
-    return L"127.0.0.1:" + std::to_wstring(port);
+    return LocalHost(EnvPort("FTP_SCRIPT_PORT"));
 }
 
 bool MatchesDialogue(const std::string &pattern, const std::string &text) {
@@ -130,36 +171,4 @@ bool MatchesDialogue(const std::string &pattern, const std::string &text) {
         }
     }
     return t == text.size();
-}
-
-std::string Pattern(size_t size, uint32_t seed) {
-    std::string out(size, '\0');
-    uint32_t x = seed;
-    for (size_t i = 0; i < size; i++) {
-        x = x * 1103515245u + 12345u;
-        out[i] = (char)((x >> 16) & 0xFF);
-    }
-    return out;
-}
-
-std::string Narrow(const wchar_t *text) {
-    if (!text)
-        return std::string();
-    int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], size, nullptr, nullptr);
-    return out;
-}
-
-std::string ThreadError() {
-    IErrorInfo *error = nullptr;
-    if (GetErrorInfo(0, &error) != S_OK || !error)
-        return "(none)";
-    BSTR description = nullptr;
-    error->GetDescription(&description);
-    error->Release();
-    std::string text = Narrow(description);
-    SysFreeString(description);
-    return text;
 }

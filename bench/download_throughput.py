@@ -10,6 +10,7 @@ The store reads 4096 bytes at a time and hashes every byte, as the
 installer does. Times under Wine cover the download alone (not Wine's
 start-up, nor the FTP login); curl's include its connection and login.
   bench/download_throughput.py      (BUILD_DIR picks the build; RUNS, default 3)
+It runs itself under scripts/wine-run, which sets up Wine.
 """
 import os
 import re
@@ -24,9 +25,9 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
 from mkinstaller import digest_name  # noqa: E402
+from netfixture import CLOSED  # noqa: E402
 
 SIZE = 256 << 20
-CLOSED = "127.0.0.1:1"  # nothing listens there: the store falls through to FTP
 
 
 def mb_per_s(output: str) -> float:
@@ -37,32 +38,21 @@ def mb_per_s(output: str) -> float:
 
 
 def main() -> int:
+    if os.environ.get("QUILLON_WINE_ENV") != "1":
+        wine_run = os.path.join(ROOT, "scripts", "wine-run")
+        os.execv(wine_run, [wine_run, sys.executable, os.path.abspath(__file__), *sys.argv[1:]])
     build = os.environ.get("BUILD_DIR", os.path.join(ROOT, "build"))
     runs = int(os.environ.get("RUNS", "3"))
-    subprocess.run(["cmake", "-S", ROOT, "-B", build,
-                    "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ROOT, "cmake", "mingw-i686.cmake")],
+    subprocess.run([os.path.join(ROOT, "scripts", "configure"), "windows", build],
                    check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build, "--target", "download_throughput"],
                    check=True, stdout=subprocess.DEVNULL)
     exe = os.path.join(build, "bench", "download_throughput.exe")
 
     with tempfile.TemporaryDirectory(prefix="download-bench-") as work:
-        env = dict(os.environ, WINEPREFIX=os.path.join(work, "prefix"), WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=")
-        servers, xvfb = [], None
+        env = netfixture.wine_env({})
+        servers = []
         try:
-            if not env.get("DISPLAY"):
-                read, write = os.pipe()
-                xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp"],
-                                        pass_fds=[write], stderr=subprocess.DEVNULL)
-                os.close(write)
-                env["DISPLAY"] = ":" + os.read(read, 16).decode().strip()
-            subprocess.run(["wineboot", "-i"], env=env, capture_output=True, check=True)
-            # One server and Wine's services for all runs, away from our pipes.
-            subprocess.run(["wineserver", "-p"], env=env, check=True)
-            subprocess.run(["wine", "cmd", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
             data = os.urandom(SIZE)
             name = digest_name(data)
             www = os.path.join(work, "www")
@@ -108,10 +98,6 @@ def main() -> int:
         finally:
             for server in servers:
                 server.stop()
-            subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
-            if xvfb is not None:
-                xvfb.terminate()
-                xvfb.wait()
     return 0
 
 

@@ -11,13 +11,12 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-work=${1:-}
-if [ -z "$work" ]; then
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
-fi
+. "$root/scripts/wine-env"
+trap wine_env_cleanup EXIT
+# Without a WORK_DIR the binaries go with the Wine prefix's folder.
+work=${1:-$wine_env_work/bin}
 mkdir -p "$work"
-export WINEPREFIX=${WINEPREFIX:-/tmp/wp-crypto-bench} WINEDEBUG=-all
+wine_env_boot
 
 sources=("$root/crypto/bignum.cpp" "$root/crypto/modexp.cpp" "$root/crypto/dsa.cpp"
          "$root/bench/dsa_verify.cpp")

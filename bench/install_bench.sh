@@ -27,7 +27,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 sizes=(16 256)
 
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+"$root/scripts/configure" windows "$build"
 cmake --build "$build" -j "$(nproc)" --target install_bench >/dev/null
 
 . "$root/scripts/wine-env"

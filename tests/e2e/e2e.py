@@ -3,21 +3,48 @@
 Each run gets a Wine prefix of its own, copied from the template prefix that
 scripts/test prepares (E2E_WINE_TEMPLATE), so that files and registry start
 clean. The robot's transcript is one JSON object per box it met.
+
+Also the facts that several scenarios share: the sample product, the
+registry key of the record, the script that accepts every default.
 """
 import json
 import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "net"))
+import netfixture  # noqa: E402
 
 BUILD = os.environ.get("E2E_BUILD", "")
 TEMPLATE = os.environ.get("E2E_WINE_TEMPLATE", "")
 ROBOT = os.path.join(BUILD, "tests", "robot", "robot.exe")
+LINKINFO = os.path.join(BUILD, "tests", "e2e", "linkinfo.exe")
 
+# The installer's record of each product: this key followed by its name.
+KEY = "Software\\Quillon\\Update\\Programs\\"
 
+# The sample product (sample/): its installers, payloads and closing message.
 SAMPLE = os.path.join(BUILD, "sample")
+SAMPLE_FILES = ["License.txt", "Kestrin.exe", "Kestrin.map", "Kestrin.hlp", "Kestrin.cnt",
+                "Meadow.kpk"]
+SAMPLE_MESSAGE = ("Kestrin installation successful!  "
+                  "Click on the Kestrin icon in the Start Menu to begin playing.")
+
+# Folder dialog, licence, status window (left open), closing message.
+with open(os.path.join(HERE, "accept-all.txt")) as _f:
+    ACCEPT_ALL = "\n".join(line for line in _f.read().splitlines()
+                           if line and not line.startswith("#"))
+
+
+def payload(name: str) -> bytes:
+    """The bytes of one of the sample's payload files."""
+    with open(os.path.join(SAMPLE, "payloads", name), "rb") as f:
+        return f.read()
 
 
 def installer(name: str, folder: str = "") -> str:
@@ -87,15 +114,9 @@ class InstallerTest(unittest.TestCase):
         self.tearDown()
         self.setUp()
 
-    def wine_env(self) -> dict:
-        env = dict(os.environ)
-        env["WINEPREFIX"] = self.prefix
-        env["WINEDEBUG"] = "-all"
-        env["WINEDLLOVERRIDES"] = "winemenubuilder.exe=d;mscoree,mshtml="
-        return env
-
     def wine_env_run(self, command, **kwargs):
-        return subprocess.run(command, env=self.wine_env(), capture_output=True, **kwargs)
+        env = netfixture.wine_env({"WINEPREFIX": self.prefix})
+        return subprocess.run(command, env=env, capture_output=True, **kwargs)
 
     def run_installer(self, exe: str, script: str, args=(), timeout=60, cwd=None) -> Run:
         script_path = os.path.join(self.work, "script.txt")

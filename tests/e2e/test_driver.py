@@ -2,10 +2,9 @@
 T, V and M lines, the registry record and the error boxes."""
 import unittest
 
-from e2e import InstallerTest, installer, names
+from e2e import KEY, InstallerTest, installer, names
 
 INVALID = "Invalid setup description file"
-KEY = "Software\\Quillon\\Update\\Programs\\"
 
 
 class DriverTest(InstallerTest):

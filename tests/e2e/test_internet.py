@@ -3,19 +3,17 @@ description and licence installs the sample payloads from a real web
 server, falls back to a real FTP server, and refuses wrong bytes."""
 import os
 import shutil
-import sys
 import unittest
 
-from e2e import BUILD, SAMPLE, InstallerTest, installer
+from e2e import (ACCEPT_ALL, BUILD, SAMPLE, SAMPLE_FILES, SAMPLE_MESSAGE, InstallerTest, installer,
+                 payload)
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "net"))
+# e2e puts tests/net on the path.
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
+from netfixture import CLOSED  # noqa: E402
 
-ACCEPT_ALL = "press OK\npress Yes\nleave\npress OK"
-FILES = ["License.txt", "Kestrin.exe", "Kestrin.map", "Kestrin.hlp", "Kestrin.cnt", "Meadow.kpk"]
 MIRROR = os.path.join(BUILD, "mirror")
-CLOSED = "127.0.0.1:1"  # nothing listens on port 1
 
 
 def mirror_files() -> dict:
@@ -24,11 +22,6 @@ def mirror_files() -> dict:
         with open(os.path.join(MIRROR, name), "rb") as f:
             files[name] = f.read()
     return files
-
-
-def payload(name: str) -> bytes:
-    with open(os.path.join(SAMPLE, "payloads", name), "rb") as f:
-        return f.read()
 
 
 class InternetTest(InstallerTest):
@@ -70,9 +63,9 @@ class InternetTest(InstallerTest):
 
     def assertInstalled(self, run):
         self.assertCleanRun(run)
-        self.assertEqual(run.boxes[-1]["caption"], "Kestrin Setup")
-        self.assertTrue(run.boxes[-1]["text"].startswith("Kestrin installation successful!"))
-        for name in FILES:
+        self.assertEqual((run.boxes[-1]["caption"], run.boxes[-1]["text"]),
+                         ("Kestrin Setup", SAMPLE_MESSAGE))
+        for name in SAMPLE_FILES:
             with open(run.drive_c("Program Files", "Kestrin", name), "rb") as f:
                 self.assertEqual(f.read(), payload(name), name)
 
@@ -94,22 +87,20 @@ class InternetTest(InstallerTest):
                     with open(os.path.join(self.work, "pyftpd.log")) as f:
                         log = f.read()
                     self.assertEqual(log.count("USER 'anonymous' logged in"), 1, log)
-                    self.assertEqual(log.count("<- RETR "), len(FILES), log)
+                    self.assertEqual(log.count("<- RETR "), len(SAMPLE_FILES), log)
 
     def test_wrong_bytes_on_the_server_leave_no_file(self):
         files = mirror_files()
         license_name = [n for n, d in files.items() if d == payload("License.txt")][0]
         files[license_name] = b"Not the licence at all.\r\n"
-        run = self.run_installer(self.web_installer(self.nginx(files), CLOSED),
-                                 "press OK\npress Yes\nleave\npress OK")
+        run = self.run_installer(self.web_installer(self.nginx(files), CLOSED), ACCEPT_ALL)
         self.assertCleanRun(run)
         self.assertEqual(run.boxes[-1]["text"], "Error reading file to be installed: "
                                                 "downloaded file does not match its message digest!")
         self.assertEqual(os.listdir(run.drive_c("Program Files", "Kestrin")), [])
 
     def test_both_servers_down(self):
-        run = self.run_installer(self.web_installer(CLOSED, CLOSED),
-                                 "press OK\npress Yes\nleave\npress OK")
+        run = self.run_installer(self.web_installer(CLOSED, CLOSED), ACCEPT_ALL)
         self.assertCleanRun(run)
         text = run.boxes[-1]["text"]
         self.assertTrue(text.startswith("Can't find data for file 'License.txt': "), text)

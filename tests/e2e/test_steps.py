@@ -4,19 +4,8 @@ shortcut, on the sample installer and on small fixtures."""
 import os
 import unittest
 
-from e2e import BUILD, SAMPLE, InstallerTest, installer, names
-
-KEY = "Software\\Quillon\\Update\\Programs\\"
-SAMPLE_FILES = ["License.txt", "Kestrin.exe", "Kestrin.map", "Kestrin.hlp", "Kestrin.cnt",
-                "Meadow.kpk"]
-# Folder dialog, licence, status window, closing message.
-ACCEPT_ALL = "press OK\npress Yes\nleave\npress OK"
-MIGRATE = "Kestrin installation successful!  Click on the Kestrin icon in the Start Menu to begin playing."
-
-
-def payload(name: str) -> bytes:
-    with open(os.path.join(SAMPLE, "payloads", name), "rb") as f:
-        return f.read()
+from e2e import (ACCEPT_ALL, KEY, LINKINFO, SAMPLE, SAMPLE_FILES, SAMPLE_MESSAGE, InstallerTest,
+                 installer, names, payload)
 
 
 class SampleTest(InstallerTest):
@@ -33,14 +22,14 @@ class SampleTest(InstallerTest):
         self.assertBox(licence, "Software License", licence["text"], "question")
         self.assertEqual((status["caption"], status["buttons"]), ("Kestrin Setup", ["Cancel"]))
         self.assertTrue(status["text"].startswith("Installing "), status)
-        self.assertBox(message, "Kestrin Setup", MIGRATE, "information", owner="Kestrin Setup")
+        self.assertBox(message, "Kestrin Setup", SAMPLE_MESSAGE, "information", owner="Kestrin Setup")
 
         for name in SAMPLE_FILES:
             with open(os.path.join(self.kestrin_dir(run), name), "rb") as f:
                 self.assertEqual(f.read(), payload(name), name)
         link = run.drive_c("users", os.environ.get("USER", "root"), "AppData", "Roaming",
                            "Microsoft", "Windows", "Start Menu", "Programs", "Kestrin.lnk")
-        info = self.wine(os.path.join(BUILD, "tests", "e2e", "linkinfo.exe"), link).splitlines()
+        info = self.wine(LINKINFO, link).splitlines()
         self.assertEqual(info, ["C:\\Program Files\\Kestrin\\Kestrin.exe",
                                 "C:\\Program Files\\Kestrin", "Kestrin.lnk"])
         self.assertEqual(run.registry_values(KEY + "Kestrin"),
@@ -162,8 +151,7 @@ class RegistryTest(InstallerTest):
                 self.assertCleanRun(run)
                 if make_folder:
                     self.assertEqual(run.boxes[-1]["text"], "Shortcut installed.")
-                    info = self.wine(os.path.join(BUILD, "tests", "e2e", "linkinfo.exe"),
-                                     os.path.join(programs, "Readme.lnk")).splitlines()
+                    info = self.wine(LINKINFO, os.path.join(programs, "Readme.lnk")).splitlines()
                     self.assertEqual(info, ["C:\\Program Files\\Shortcut\\readme.txt",
                                             "C:\\Program Files\\Shortcut", "Readme.lnk"])
                 else:

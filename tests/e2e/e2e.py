@@ -67,9 +67,11 @@ class Run:
 
     def __init__(self, prefix: str):
         self.prefix = prefix
-        self.boxes = []
+        self.boxes = []     # each box as it first showed
+        self.clicked = []   # an earlier box as it was when a click step acted on it
         self.exit_code = None
         self.robot_code = None
+        self.unused_steps = None
         self.raw = ""
 
     def drive_c(self, *parts: str) -> str:
@@ -136,6 +138,9 @@ class InstallerTest(unittest.TestCase):
             record = json.loads(line)
             if "exit" in record:
                 run.exit_code = record["exit"]
+                run.unused_steps = record["unused_steps"]
+            elif "clicked" in record:
+                run.clicked.append(record)
             elif "caption" in record:
                 run.boxes.append(record)
         return run
@@ -146,8 +151,12 @@ class InstallerTest(unittest.TestCase):
         return proc.stdout
 
     def assertCleanRun(self, run: Run):
+        """The robot answered every box, the installer ended with 0, and the
+        script had no step left: a left-over step means a box the script
+        expected never came."""
         self.assertEqual(run.robot_code, 0, "robot failed:\n" + run.raw)
         self.assertEqual(run.exit_code, 0, run.raw)
+        self.assertEqual(run.unused_steps, 0, "steps left over:\n" + run.raw)
 
     def assertBox(self, box: dict, caption: str, text: str, icon: str, owner=None):
         self.assertEqual((box["caption"], box["text"], box["icon"], box["owner"]),

@@ -109,6 +109,31 @@ class StepsTest(InstallerTest):
         self.assertTrue(os.path.isfile(run.drive_c("deep", "er", "still", "here", "readme.txt")))
         self.assertEqual(run.registry_values(KEY + "Small")["Dir"], "C:/deep\\er\\still\\here")
 
+    def test_browse_for_the_folder(self):
+        # The shell's folder browser, opened over a typed path: a chosen
+        # folder replaces the field's whole text and the files go there;
+        # cancelling the browser leaves the field as it was. The folder
+        # dialog stays open either way, for its OK.
+        cases = [
+            # (steps in the browser, the field afterwards, folder under drive_c)
+            ("choose Desktop\\My Computer\\(C:)\\Chosen\npress OK", "C:\\Chosen", "Chosen"),
+            ("press Cancel", "C:\\Typed", "Typed"),
+        ]
+        for browser, field, folder in cases:
+            with self.subTest(browser=browser):
+                self.restart()
+                os.makedirs(os.path.join(self.prefix, "drive_c", "Chosen"))
+                run = self.run_installer(installer("small_setup"),
+                                         "type 100 C:\\Typed\npress Browse...\n" + browser +
+                                         "\nclick OK\nleave\npress OK")
+                self.assertCleanRun(run)
+                shown = run.boxes[1]
+                self.assertEqual((shown["text"], shown["owner"], shown["buttons"]),
+                                 ("Select Folder for Kestrin", "Quillon Setup", ["OK", "Cancel"]))
+                self.assertEqual(run.clicked[0]["fields"]["100"], field)
+                self.assertTrue(os.path.isfile(run.drive_c(folder, "readme.txt")))
+                self.assertEqual(run.registry_values(KEY + "Small")["Dir"], field)
+
     def test_folder_that_cannot_be_created(self):
         # An empty name, and a root-relative path whose first directory to
         # create is the empty name.

@@ -5,21 +5,34 @@
 //
 //   robot [--timeout SECONDS] SCRIPT -- PROGRAM [ARGUMENTS...]
 //
+// A box is read once its controls and their texts have held still for a few
+// reads in a row (a window may still be filling them when it shows).
+//
 // The script has one step per box, in the order the boxes appear:
 //   press BUTTON        click the button whose text is BUTTON (OK, Yes, ...)
-//   type ID TEXT        set the text of control ID, then wait for the next
+//   type ID TEXT        set the text of control ID, then go on with the next
 //                       step line (usually a press) for the same box
+//   choose PATH         in a box with a tree view (the shell's folder
+//                       browser), expand the items named by PATH's labels,
+//                       separated by backslashes, from a top-level item down,
+//                       and select the last one (Desktop\My Computer\(C:)\X);
+//                       then go on with the next step line for the same box
+//   await TEXT          wait until the box's text contains TEXT (the status
+//                       window's "Installing NAME"), then go on
 //   leave               record the box and leave it open (the status window)
-//   pause MS            wait before the next action on this box
 //   shot FILE           save a picture of the box (BMP) before acting
 //   click BUTTON        like press, but on a box met earlier (the status
-//                       window's Cancel, say): waits until the earlier box
-//                       with that button exists, then clicks it
-// A box that appears when the script has no step left, or a program that
-// does not end within the timeout, fails the run: the robot ends the program
-// and exits with 2. Otherwise it exits with 0.
+//                       window's Cancel, the folder dialog's OK once its
+//                       folder browser is closed): waits until an earlier box
+//                       with that button exists and takes input, records it
+//                       as it is now, then clicks the button
+// A box that appears when the script has no step left, a step that fails,
+// or a program that does not end within the timeout, fails the run: the
+// robot ends the program and exits with 2. Otherwise it exits with 0. The
+// last line tells how many steps were left unused.
 
 #include <windows.h>
+#include <commctrl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -109,6 +122,13 @@ struct Box {
     std::string caption, text, owner, icon;
     std::vector<std::string> buttons;
     std::vector<std::pair<int, std::string>> fields;  // edit controls
+    std::vector<HWND> controls;                       // every visible child
+    HWND iconControl = nullptr;
+
+    bool SameContents(const Box &other) const {
+        return caption == other.caption && text == other.text && owner == other.owner &&
+               buttons == other.buttons && fields == other.fields && controls == other.controls;
+    }
 };
 
 // Pixels of a width x height area, as 32-bit rows. With an icon, the area is
@@ -210,13 +230,14 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
     LONG style = GetWindowLongA(child, GWL_STYLE);
     if (!IsWindowVisible(child))
         return TRUE;
+    box->controls.push_back(child);
     if (cls == "Button") {
         box->buttons.push_back(StripAmpersand(WindowText(child)));
     } else if (cls == "Edit") {
         box->fields.push_back({id, WindowText(child)});
     } else if (cls == "Static") {
         if ((style & SS_TYPEMASK) == SS_ICON) {
-            box->icon = IconName(child);
+            box->iconControl = child;
         } else {
             std::string text = WindowText(child);
             if (!text.empty())
@@ -226,14 +247,33 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
     return TRUE;
 }
 
-Box Describe(HWND window) {
+Box ReadOnce(HWND window) {
     Box box;
     box.window = window;
     box.caption = WindowText(window);
-    box.icon = "none";
     HWND owner = GetWindow(window, GW_OWNER);
     box.owner = owner != nullptr ? WindowText(owner) : "";
     EnumChildWindows(window, CollectChild, (LPARAM)&box);
+    return box;
+}
+
+constexpr DWORD kPollMs = 20;     // between two looks at a window
+constexpr int kSettledReads = 3;  // equal reads in a row that count as settled
+constexpr DWORD kSettleBoundMs = 3000;
+
+// The box once its controls and texts are the same in kSettledReads reads
+// in a row, or as it is after kSettleBoundMs; its icon is told last.
+Box Describe(HWND window) {
+    Box box = ReadOnce(window);
+    int same = 1;
+    DWORD start = GetTickCount();
+    while (same < kSettledReads && GetTickCount() - start < kSettleBoundMs) {
+        Sleep(kPollMs);
+        Box now = ReadOnce(window);
+        same = now.SameContents(box) ? same + 1 : 1;
+        box = now;
+    }
+    box.icon = box.iconControl != nullptr ? IconName(box.iconControl) : "none";
     return box;
 }
 
@@ -282,6 +322,104 @@ bool Press(HWND box, const std::string &text) {
     if (button == nullptr)
         return false;
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), (LPARAM)button);
+    return true;
+}
+
+// SendMessage with a bound, for windows of another process; 0 on timeout.
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result))
+        return 0;
+    return (LRESULT)result;
+}
+
+// The text of a tree view item. The tree view belongs to another process, so
+// the item structure it fills, and the text buffer it points to, are placed
+// in that process's memory and read back.
+std::string TreeItemText(HANDLE process, HWND tree, HTREEITEM item) {
+    struct Remote {
+        TVITEMA item;
+        char text[MAX_PATH];
+    };
+    Remote *remote =
+        (Remote *)VirtualAllocEx(process, nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE);
+    if (remote == nullptr)
+        return "";
+    TVITEMA request = {};
+    request.mask = TVIF_TEXT;
+    request.hItem = item;
+    request.pszText = remote->text;
+    request.cchTextMax = sizeof remote->text;
+    Remote answer;
+    std::string text;
+    if (WriteProcessMemory(process, &remote->item, &request, sizeof request, nullptr) &&
+        Send(tree, TVM_GETITEMA, 0, (LPARAM)&remote->item) &&
+        ReadProcessMemory(process, remote, &answer, sizeof answer, nullptr)) {
+        answer.text[sizeof answer.text - 1] = '\0';
+        text = answer.text;
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    return text;
+}
+
+std::string Trimmed(const std::string &text) {
+    size_t first = text.find_first_not_of(' ');
+    size_t last = text.find_last_not_of(' ');
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+// The child of parent (a top-level item when parent is null) labelled
+// label, blanks around either label aside (a drive without a volume label
+// shows as " (C:)"), or null; labels lists every label met, for the error.
+HTREEITEM FindTreeItem(HANDLE process, HWND tree, HTREEITEM parent, const std::string &label,
+                       std::string *labels) {
+    HTREEITEM item =
+        (HTREEITEM)Send(tree, TVM_GETNEXTITEM, parent ? TVGN_CHILD : TVGN_ROOT, (LPARAM)parent);
+    for (; item != nullptr;
+         item = (HTREEITEM)Send(tree, TVM_GETNEXTITEM, TVGN_NEXT, (LPARAM)item)) {
+        std::string text = Trimmed(TreeItemText(process, tree, item));
+        if (text == Trimmed(label))
+            return item;
+        *labels += (labels->empty() ? "" : ", ") + text;
+    }
+    return nullptr;
+}
+
+// Expands the items named by path's labels (separated by backslashes) from
+// a top-level item down, as a user opening them would, and selects the
+// last; the browser fills an item's children when it expands. Gives "" or
+// what went wrong.
+std::string ChooseTreeItem(HANDLE process, HWND box, const std::string &path) {
+    HWND tree = FindWindowExA(box, nullptr, WC_TREEVIEWA, nullptr);
+    if (tree == nullptr)
+        return "no tree view";
+    HTREEITEM item = nullptr;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string label = path.substr(start, end - start), labels;
+        if (item != nullptr)
+            Send(tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)item);
+        HTREEITEM child = FindTreeItem(process, tree, item, label, &labels);
+        if (child == nullptr)
+            return "no item " + label + " among: " + labels;
+        item = child;
+        start = end + 1;
+    }
+    Send(tree, TVM_ENSUREVISIBLE, 0, (LPARAM)item);
+    return Send(tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)item) ? "" : "cannot select " + path;
+}
+
+// Waits until the box's text contains text, polling, until the deadline
+// (a GetTickCount value); gives whether it did.
+bool AwaitText(HWND box, const std::string &text, DWORD deadline) {
+    while (ReadOnce(box).text.find(text) == std::string::npos) {
+        if (!IsWindow(box) || (LONG)(GetTickCount() - deadline) > 0)
+            return false;
+        Sleep(kPollMs);
+    }
     return true;
 }
 
@@ -370,11 +508,15 @@ int main(int argc, char **argv) {
             failed = true;
             break;
         }
-        // A "click" step acts on a box met earlier.
+        // A "click" step acts on a box met earlier, once it takes input
+        // again (a box is disabled while a modal box it owns is up).
         if (next < steps.size() && steps[next].verb == "click") {
+            const std::string &button = steps[next].argument;
             for (const Box &box : boxes)
-                if (IsWindow(box.window) && Press(box.window, steps[next].argument)) {
-                    printf("{\"clicked\": %s}\n", Json(steps[next].argument).c_str());
+                if (IsWindow(box.window) && IsWindowEnabled(box.window) &&
+                    FindButton(box.window, button) != nullptr) {
+                    PrintBox(Describe(box.window), (", \"clicked\": " + Json(button)).c_str());
+                    Press(box.window, button);
                     next++;
                     break;
                 }
@@ -396,8 +538,6 @@ int main(int argc, char **argv) {
             }
         if (fresh == nullptr)
             continue;
-        // Give the box a moment to fill its controls before reading them.
-        Sleep(100);
         seen.push_back(fresh);
         Box box = Describe(fresh);
         boxes.push_back(box);
@@ -409,8 +549,20 @@ int main(int argc, char **argv) {
         std::string result;
         while (next < steps.size()) {
             const Step &step = steps[next++];
-            if (step.verb == "pause") {
-                Sleep(atoi(step.argument.c_str()));
+            if (step.verb == "await") {
+                if (!AwaitText(fresh, step.argument, deadline)) {
+                    result += ", \"error\": " + Json("no text " + step.argument);
+                    failed = true;
+                    break;
+                }
+            } else if (step.verb == "choose") {
+                std::string error = ChooseTreeItem(child.hProcess, fresh, step.argument);
+                result += ", \"chose\": " + Json(step.argument);
+                if (!error.empty()) {
+                    result += ", \"error\": " + Json(error);
+                    failed = true;
+                    break;
+                }
             } else if (step.verb == "shot") {
                 Shoot(fresh, step.argument);
             } else if (step.verb == "type") {

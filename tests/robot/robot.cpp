@@ -203,8 +203,11 @@ const char *NearestIcon(const RECT &r) {
 }
 
 // Icon handles belong to their process, so the box's icon is told by what
-// the screen shows. A box may still be painting: the answer counts once two
-// looks in a row agree.
+// the screen shows. A box may still be painting, late on a busy machine: the
+// answer counts once two looks in a row agree, looking for at most
+// kIconBoundMs.
+constexpr DWORD kIconBoundMs = 10000;
+
 const char *IconName(HWND iconControl) {
     if (SendMessageA(iconControl, STM_GETICON, 0, 0) == 0)
         return "none";
@@ -213,7 +216,8 @@ const char *IconName(HWND iconControl) {
     if (r.right <= r.left || r.bottom <= r.top)
         return "other";
     const char *previous = nullptr;
-    for (int look = 0; look < 40; look++) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < kIconBoundMs) {
         const char *now = NearestIcon(r);
         if (now != nullptr && previous != nullptr && strcmp(now, previous) == 0)
             return now;

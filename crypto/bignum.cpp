@@ -409,14 +409,16 @@ void BufToBig(const unsigned char *buf, uint32_t len, BigNum *n) {
         n->length = 1;
         return;
     }
-    int32_t count = static_cast<int32_t>((len + 3) / 4);
+    // ceil(len / 4) without forming len + 3, which wraps near 2^32; at most
+    // 2^30, so it fits the signed word count.
+    int32_t count = static_cast<int32_t>(len / 4 + (len % 4 != 0));
     Grow(n, count);
     for (int32_t i = 0; i + 1 < count; i++)
-        n->words[i] = GetLe32(buf + 4 * i);
-    uint32_t tail = len - 4 * (count - 1);
+        n->words[i] = GetLe32(buf + 4 * static_cast<size_t>(i));
+    size_t last_start = 4 * static_cast<size_t>(count - 1);
     uint32_t last = 0;
-    for (uint32_t b = tail; b > 0; b--)
-        last = last << 8 | buf[4 * (count - 1) + b - 1];
+    for (size_t b = len; b > last_start; b--)
+        last = last << 8 | buf[b - 1];
     n->words[count - 1] = last;
     n->length = count;
     Normalise(n);

@@ -30,6 +30,12 @@ struct MontLimbs {
     MontLimb n0inv;  // -m^-1 mod 2^MONT_LIMB_BITS
 };
 
+// Allows (non-zero) or forbids the AVX2 path that 32-bit limbs take on x86
+// CPUs that have it, for moduli of a multiple of four limbs; allowed from
+// the start. Returns 1 when the AVX2 path is now in use, else 0. Meant for
+// tests, which compare the two paths.
+int32_t montLimbVector(int32_t allow);
+
 // out = a * b * R^-1 mod m, in 0 .. m-1, for a < R and b < m. out MAY be a
 // or b.
 void montLimbMultiply(const MontLimb *a, const MontLimb *b, const MontLimbs *mod, MontLimb *out);

@@ -137,22 +137,42 @@ bool VectorUnitPresent() {
     return present != 0;
 }
 
-// lo[k] += low half and hi[k] += high half of w * f[k], four columns at a
-// time, for the aligned blocks from column `first` up to `end`.
-__attribute__((target("avx2"))) inline void AddRowAvx2(uint64_t *lo, uint64_t *hi, uint32_t w,
-                                                       const uint32_t *f, int32_t first,
-                                                       int32_t end) {
+// lo[k] += the low halves and hi[k] += the high halves of x * f[k] and
+// y * g[k], four columns at a time, for the aligned blocks of columns from
+// `first` (a multiple of 4) up to `end`.
+__attribute__((target("avx2"))) inline void AddRowsAvx2(uint64_t *lo, uint64_t *hi, uint32_t x,
+                                                        const uint64_t *f, uint32_t y,
+                                                        const uint64_t *g, int32_t first,
+                                                        int32_t end) {
     const __m256i low_mask = _mm256_set1_epi64x(0xFFFFFFFF);
-    const __m256i factor = _mm256_set1_epi32(static_cast<int>(w));
+    const __m256i xs = _mm256_set1_epi32(static_cast<int>(x));
+    const __m256i ys = _mm256_set1_epi32(static_cast<int>(y));
     for (int32_t k = first; k < end; k += 4) {
-        __m256i x =
-            _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i *>(f + k)));
-        __m256i p = _mm256_mul_epu32(factor, x);
+        __m256i p =
+            _mm256_mul_epu32(xs, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(f + k)));
+        __m256i q =
+            _mm256_mul_epu32(ys, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(g + k)));
         __m256i *l = reinterpret_cast<__m256i *>(lo + k);
         __m256i *h = reinterpret_cast<__m256i *>(hi + k);
-        _mm256_store_si256(l,
-                           _mm256_add_epi64(_mm256_load_si256(l), _mm256_and_si256(p, low_mask)));
-        _mm256_store_si256(h, _mm256_add_epi64(_mm256_load_si256(h), _mm256_srli_epi64(p, 32)));
+        __m256i low =
+            _mm256_add_epi64(_mm256_and_si256(p, low_mask), _mm256_and_si256(q, low_mask));
+        __m256i high = _mm256_add_epi64(_mm256_srli_epi64(p, 32), _mm256_srli_epi64(q, 32));
+        _mm256_store_si256(l, _mm256_add_epi64(_mm256_load_si256(l), low));
+        _mm256_store_si256(h, _mm256_add_epi64(_mm256_load_si256(h), high));
+    }
+}
+
+// words[0 .. n) zero-extended to 64-bit lanes, with four zero lanes either
+// side, so that every aligned block of four columns reads its four factors
+// from one run of lanes.
+__attribute__((target("avx2"))) void WidenPadded(const uint32_t *words, int32_t n,
+                                                 uint64_t *lanes) {
+    for (int32_t k = 0; k < 4; k++)
+        lanes[k] = lanes[n + 4 + k] = 0;
+    for (int32_t k = 0; k < n; k += 4) {
+        __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words + k));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes + 4 + k),
+                            _mm256_cvtepu32_epi64(four));
     }
 }
 
@@ -160,30 +180,33 @@ uint64_t *Align32(uint64_t *p) {
     return reinterpret_cast<uint64_t *>((reinterpret_cast<uintptr_t>(p) + 31) & ~uintptr_t(31));
 }
 
-// montLimbMultiply for n a multiple of 4, row by row: row i adds a[i] * b and
-// then u[i] * m into 64-bit column sums kept as low halves (lo[k]) and high
-// halves (hi[k], which belong to column k + 1), so no carry crosses a lane.
-// Column i is complete after row i: its value mod 2^32 picks u[i], and its
-// carry moves on.
+// montLimbMultiply for n a multiple of 4. Column sums are kept in 64-bit
+// lanes as low halves (lo[k]) and high halves (hi[k], which belong to column
+// k + 1) of the products, so no carry crosses a lane. Pass i adds the
+// product row a[i] * b and the reduction row u[i-1] * m together; after it
+// column i - 1 is complete (its low word zero, its carry moves on) and
+// column i lacks only u[i] * m[0], so its value mod 2^32 picks u[i].
 __attribute__((target("avx2"))) void MultiplyAvx2(const uint32_t *a, const uint32_t *b,
                                                   const MontLimbs *mod, uint32_t *out) {
     int32_t n = mod->n;
-    // b and m with four zero words either side: every aligned block of four
-    // columns reads its four factors from one run of words.
-    uint32_t b_padded[MONT_MAX_LIMBS + 8] = {}, m_padded[MONT_MAX_LIMBS + 8] = {};
-    memcpy(b_padded + 4, b, n * sizeof(uint32_t));
-    memcpy(m_padded + 4, mod->m, n * sizeof(uint32_t));
+    uint64_t b_space[MONT_MAX_LIMBS + 8], m_space[MONT_MAX_LIMBS + 8];
+    WidenPadded(b, n, b_space);
+    WidenPadded(mod->m, n, m_space);
     uint64_t lo_space[2 * MONT_MAX_LIMBS + 8], hi_space[2 * MONT_MAX_LIMBS + 12];
     uint64_t *lo = Align32(lo_space), *hi = Align32(hi_space) + 4;
     memset(lo, 0, (2 * n + 4) * sizeof(uint64_t));
     memset(hi - 4, 0, (2 * n + 8) * sizeof(uint64_t));
     uint64_t carry = 0;
-    for (int32_t i = 0; i < n; i++) {
-        int32_t first = i & ~3, end = i + n;
-        AddRowAvx2(lo, hi, a[i], b_padded + 4 - i, first, end);
-        uint32_t u = static_cast<uint32_t>(lo[i] + hi[i - 1] + carry) * mod->n0inv;
-        AddRowAvx2(lo, hi, u, m_padded + 4 - i, first, end);
-        carry = (lo[i] + hi[i - 1] + carry) >> 32;
+    uint32_t u = 0;
+    for (int32_t i = 0; i <= n; i++) {
+        int32_t first = (i > 0 ? i - 1 : 0) & ~3;
+        // b_space[4 + j] is b[j]: column k of row i takes b[k - i], of
+        // reduction row i - 1 m[k - i + 1].
+        AddRowsAvx2(lo, hi, i < n ? a[i] : 0, b_space + 4 - i, u, m_space + 5 - i, first, i + n);
+        if (i > 0)
+            carry = (lo[i - 1] + hi[i - 2] + carry) >> 32;
+        if (i < n)
+            u = static_cast<uint32_t>(lo[i] + hi[i - 1] + carry) * mod->n0inv;
     }
     for (int32_t k = n; k < 2 * n; k++) {
         uint64_t t = lo[k] + hi[k - 1] + carry;
@@ -219,16 +242,31 @@ void montLimbMultiply(const MontLimb *a, const MontLimb *b, const MontLimbs *mod
     }
 #endif
     MontLimb u[MONT_MAX_LIMBS];
+    const MontLimb *m = mod->m;
     int32_t n = mod->n;
     Accumulator acc;
-    // Column i sums a[j] * b[i-j] over the limbs that exist; out[i - n] is
-    // written only after every later column has stopped reading a[i - n] and
-    // b[i - n], so out may be a or b.
+    // Column i sums a[j] * b[i-j] and u[j] * m[i-j] over the limbs that
+    // exist, the two in one loop with a sum each (two independent carry
+    // chains). Below n, u[i] is chosen so that the column's low limb becomes
+    // zero; from n on the low limb is result limb i - n, written only after
+    // every later column has stopped reading a[i - n] and b[i - n], so out may
+    // be a or b.
     for (int32_t i = 0; i < 2 * n; i++) {
-        int32_t first = i < n ? 0 : i - n + 1, last = i < n ? i : n - 1;
-        for (int32_t j = first; j <= last; j++)
+        int32_t first = i < n ? 0 : i - n + 1, last = i < n ? i - 1 : n - 1;
+        Accumulator reduction;
+        for (int32_t j = first; j <= last; j++) {
             acc.Add(a[j], b[i - j]);
-        ReduceColumn(&acc, u, mod, i, out);
+            reduction.Add(u[j], m[i - j]);
+        }
+        acc.Add(reduction);
+        if (i < n) {
+            acc.Add(a[i], b[0]);
+            u[i] = acc.Low() * mod->n0inv;
+            acc.Add(u[i], m[0]);
+        } else {
+            out[i - n] = acc.Low();
+        }
+        acc.Shift();
     }
     SubtractIfNotBelow(out, acc.Low(), mod);
 }

@@ -85,27 +85,6 @@ struct Accumulator {
 
 #endif
 
-// Column i of the reduction: below n, adds u[j] * m[i-j] for the u already
-// chosen and then picks u[i] so that the column's low limb becomes zero;
-// from n on, adds the terms whose u exist and stores the column's low limb
-// as result limb i - n. Either way the column's carry moves to the next.
-inline void ReduceColumn(Accumulator *acc, MontLimb *u, const MontLimbs *mod, int32_t i,
-                         MontLimb *out) {
-    const MontLimb *m = mod->m;
-    int32_t n = mod->n;
-    if (i < n) {
-        for (int32_t j = 0; j < i; j++)
-            acc->Add(u[j], m[i - j]);
-        u[i] = acc->Low() * mod->n0inv;
-        acc->Add(u[i], m[0]);
-    } else {
-        for (int32_t j = i - n + 1; j < n; j++)
-            acc->Add(u[j], m[i - j]);
-        out[i - n] = acc->Low();
-    }
-    acc->Shift();
-}
-
 // t (n limbs) plus carry * R is below 2m: subtract m once if it is not
 // below m.
 void SubtractIfNotBelow(MontLimb *t, MontLimb carry, const MontLimbs *mod) {
@@ -279,20 +258,36 @@ void montLimbSquare(const MontLimb *a, const MontLimbs *mod, MontLimb *out) {
     }
 #endif
     MontLimb u[MONT_MAX_LIMBS];
+    const MontLimb *m = mod->m;
     int32_t n = mod->n;
     Accumulator acc;
     // Column i of a * a: each cross product a[j] * a[i-j], j < i - j, once
-    // and doubled, plus the square a[i/2]^2 on even columns.
+    // and doubled, plus the square a[i/2]^2 on even columns; the reduction
+    // terms u[j] * m[i-j] as in montLimbMultiply, the first of them in the
+    // cross products' loop.
     for (int32_t i = 0; i < 2 * n; i++) {
-        int32_t first = i < n ? 0 : i - n + 1;
-        Accumulator cross;
-        for (int32_t j = first; j < i - j; j++)
+        int32_t first = i < n ? 0 : i - n + 1, last = i < n ? i - 1 : n - 1;
+        int32_t cross_end = (i + 1) / 2;  // j < i - j
+        Accumulator cross, reduction;
+        int32_t j = first;
+        for (; j < cross_end; j++) {
             cross.Add(a[j], a[i - j]);
+            reduction.Add(u[j], m[i - j]);
+        }
+        for (; j <= last; j++)
+            reduction.Add(u[j], m[i - j]);
         cross.Double();
         acc.Add(cross);
+        acc.Add(reduction);
         if (i % 2 == 0 && i / 2 < n)
             acc.Add(a[i / 2], a[i / 2]);
-        ReduceColumn(&acc, u, mod, i, out);
+        if (i < n) {
+            u[i] = acc.Low() * mod->n0inv;
+            acc.Add(u[i], m[0]);
+        } else {
+            out[i - n] = acc.Low();
+        }
+        acc.Shift();
     }
     SubtractIfNotBelow(out, acc.Low(), mod);
 }

@@ -4,7 +4,11 @@
 // Montgomery multiplication on fixed-length limb arrays, least significant
 // limb first: the exponentiation's inner loop. Product and reduction are
 // interleaved column by column (product scanning), so the running column sum
-// stays in three limbs and no double-length product is ever stored.
+// stays in three limbs (registers) and no double-length product is ever
+// stored; squares add each cross product once and double it. With 32-bit
+// limbs on an x86 CPU with AVX2 (found at run time), moduli of a multiple of
+// four limbs take a vector path instead that adds a product row and a
+// reduction row four columns at a time.
 //
 // A limb is 64 bits where the compiler offers a 128-bit product and the
 // default kernel is built, else 32 bits (always under BIG_KERNEL16, whose

@@ -4,10 +4,9 @@
 
 #include "crypto/bigword.h"
 
-// A second path for 32-bit limbs on x86 with AVX2, chosen at run time: the
-// rest of the build keeps its baseline instruction set.
-#if !defined(BIG_KERNEL16) && !defined(__SIZEOF_INT128__) && \
-    (defined(__i386__) || defined(__x86_64__))
+// A second path on x86 CPUs with AVX2, chosen at run time: the rest of the
+// build keeps its baseline instruction set.
+#if !defined(BIG_KERNEL16) && (defined(__i386__) || defined(__x86_64__))
 #define MONT_VECTOR 1
 #include <immintrin.h>
 #endif
@@ -141,37 +140,42 @@ __attribute__((target("avx2"))) inline void AddRowsAvx2(uint64_t *lo, uint64_t *
     }
 }
 
-// words[0 .. n) zero-extended to 64-bit lanes, with four zero lanes either
-// side, so that every aligned block of four columns reads its four factors
-// from one run of lanes.
-__attribute__((target("avx2"))) void WidenPadded(const uint32_t *words, int32_t n,
-                                                 uint64_t *lanes) {
+enum { WORDS_PER_LIMB = MONT_LIMB_BITS / 32, MAX_WORDS = MONT_MAX_LIMBS * WORDS_PER_LIMB };
+
+// 32-bit word i of a limb array.
+uint32_t Word(const MontLimb *limbs, int32_t i) {
+    return static_cast<uint32_t>(limbs[i / WORDS_PER_LIMB] >> (32 * (i % WORDS_PER_LIMB)));
+}
+
+// The count words of limbs zero-extended to 64-bit lanes, with four zero
+// lanes either side, so that every aligned block of four columns reads its
+// four factors from one run of lanes.
+void WidenPadded(const MontLimb *limbs, int32_t count, uint64_t *lanes) {
     for (int32_t k = 0; k < 4; k++)
-        lanes[k] = lanes[n + 4 + k] = 0;
-    for (int32_t k = 0; k < n; k += 4) {
-        __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words + k));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes + 4 + k),
-                            _mm256_cvtepu32_epi64(four));
-    }
+        lanes[k] = lanes[count + 4 + k] = 0;
+    for (int32_t i = 0; i < count; i++)
+        lanes[4 + i] = Word(limbs, i);
 }
 
 uint64_t *Align32(uint64_t *p) {
     return reinterpret_cast<uint64_t *>((reinterpret_cast<uintptr_t>(p) + 31) & ~uintptr_t(31));
 }
 
-// montLimbMultiply for n a multiple of 4. Column sums are kept in 64-bit
-// lanes as low halves (lo[k]) and high halves (hi[k], which belong to column
-// k + 1) of the products, so no carry crosses a lane. Pass i adds the
-// product row a[i] * b and the reduction row u[i-1] * m together; after it
-// column i - 1 is complete (its low word zero, its carry moves on) and
-// column i lacks only u[i] * m[0], so its value mod 2^32 picks u[i].
-__attribute__((target("avx2"))) void MultiplyAvx2(const uint32_t *a, const uint32_t *b,
-                                                  const MontLimbs *mod, uint32_t *out) {
-    int32_t n = mod->n;
-    uint64_t b_space[MONT_MAX_LIMBS + 8], m_space[MONT_MAX_LIMBS + 8];
+// montLimbMultiply on the moduli's 32-bit words, for a word count that is a
+// multiple of 4 (R is the same). Column sums are kept in 64-bit lanes as low
+// halves (lo[k]) and high halves (hi[k], which belong to column k + 1) of
+// the products, so no carry crosses a lane. Pass i adds the product row
+// a[i] * b and the reduction row u[i-1] * m together; after it column i - 1
+// is complete (its low word zero, its carry moves on) and column i lacks
+// only u[i] * m[0], so its value mod 2^32 picks u[i].
+__attribute__((target("avx2"))) void MultiplyAvx2(const MontLimb *a, const MontLimb *b,
+                                                  const MontLimbs *mod, MontLimb *out) {
+    int32_t n = mod->n * WORDS_PER_LIMB;
+    uint32_t n0inv = static_cast<uint32_t>(mod->n0inv);
+    uint64_t b_space[MAX_WORDS + 8], m_space[MAX_WORDS + 8];
     WidenPadded(b, n, b_space);
     WidenPadded(mod->m, n, m_space);
-    uint64_t lo_space[2 * MONT_MAX_LIMBS + 8], hi_space[2 * MONT_MAX_LIMBS + 12];
+    uint64_t lo_space[2 * MAX_WORDS + 8], hi_space[2 * MAX_WORDS + 12];
     uint64_t *lo = Align32(lo_space), *hi = Align32(hi_space) + 4;
     memset(lo, 0, (2 * n + 4) * sizeof(uint64_t));
     memset(hi - 4, 0, (2 * n + 8) * sizeof(uint64_t));
@@ -179,24 +183,30 @@ __attribute__((target("avx2"))) void MultiplyAvx2(const uint32_t *a, const uint3
     uint32_t u = 0;
     for (int32_t i = 0; i <= n; i++) {
         int32_t first = (i > 0 ? i - 1 : 0) & ~3;
-        // b_space[4 + j] is b[j]: column k of row i takes b[k - i], of
-        // reduction row i - 1 m[k - i + 1].
-        AddRowsAvx2(lo, hi, i < n ? a[i] : 0, b_space + 4 - i, u, m_space + 5 - i, first, i + n);
+        // b_space[4 + j] is b's word j: column k of row i takes word k - i
+        // of b, of reduction row i - 1 word k - i + 1 of m.
+        AddRowsAvx2(lo, hi, i < n ? Word(a, i) : 0, b_space + 4 - i, u, m_space + 5 - i, first,
+                    i + n);
         if (i > 0)
             carry = (lo[i - 1] + hi[i - 2] + carry) >> 32;
         if (i < n)
-            u = static_cast<uint32_t>(lo[i] + hi[i - 1] + carry) * mod->n0inv;
+            u = static_cast<uint32_t>(lo[i] + hi[i - 1] + carry) * n0inv;
     }
+    // a and b are read no more: the result goes into out.
+    for (int32_t k = 0; k < mod->n; k++)
+        out[k] = 0;
     for (int32_t k = n; k < 2 * n; k++) {
         uint64_t t = lo[k] + hi[k - 1] + carry;
-        out[k - n] = static_cast<uint32_t>(t);
+        int32_t word = k - n;
+        out[word / WORDS_PER_LIMB] |= static_cast<MontLimb>(static_cast<uint32_t>(t))
+                                      << (32 * (word % WORDS_PER_LIMB));
         carry = t >> 32;
     }
-    SubtractIfNotBelow(out, static_cast<uint32_t>(carry + hi[2 * n - 1]), mod);
+    SubtractIfNotBelow(out, static_cast<MontLimb>(carry + hi[2 * n - 1]), mod);
 }
 
 bool UseVector(const MontLimbs *mod) {
-    return g_vector_allowed && mod->n % 4 == 0 && VectorUnitPresent();
+    return g_vector_allowed && mod->n * WORDS_PER_LIMB % 4 == 0 && VectorUnitPresent();
 }
 
 #endif

@@ -5,10 +5,10 @@
 // limb first: the exponentiation's inner loop. Product and reduction are
 // interleaved column by column (product scanning), so the running column sum
 // stays in three limbs (registers) and no double-length product is ever
-// stored; squares add each cross product once and double it. With 32-bit
-// limbs on an x86 CPU with AVX2 (found at run time), moduli of a multiple of
-// four limbs take a vector path instead that adds a product row and a
-// reduction row four columns at a time.
+// stored; squares add each cross product once and double it. On an x86 CPU
+// with AVX2 (found at run time), moduli of a multiple of four 32-bit words
+// take a vector path instead that adds a product row and a reduction row
+// four 32-bit columns at a time.
 //
 // A limb is 64 bits where the compiler offers a 128-bit product and the
 // default kernel is built, else 32 bits (always under BIG_KERNEL16, whose
@@ -34,10 +34,9 @@ struct MontLimbs {
     MontLimb n0inv;  // -m^-1 mod 2^MONT_LIMB_BITS
 };
 
-// Allows (non-zero) or forbids the AVX2 path that 32-bit limbs take on x86
-// CPUs that have it, for moduli of a multiple of four limbs; allowed from
-// the start. Returns 1 when the AVX2 path is now in use, else 0. Meant for
-// tests, which compare the two paths.
+// Allows (non-zero) or forbids the AVX2 path that x86 CPUs that have it take
+// for moduli of a multiple of four 32-bit words; allowed from the start. Returns 1 when the AVX2
+// path is now in use, else 0. Meant for tests, which compare the two paths.
 int32_t montLimbVector(int32_t allow);
 
 // out = a * b * R^-1 mod m, in 0 .. m-1, for a < R and b < m. out MAY be a

@@ -9,10 +9,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
-#include <algorithm>
 #include <string>
 #include <vector>
 

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "crypto/bigword.h"
+
 // Word loops run four steps per round and enter the round at the step that
 // leaves a whole number of rounds (Duff's device). `step` advances its own
 // index.
@@ -39,7 +41,6 @@ const char kMsgMultAlias[] =
 const char kMsgSquareAlias[] = "bigsquare: product pointer cannot be the same as multiplicand.\n";
 const char kMsgModZero[] = "bigMod: modulus is zero.\n";
 const char kMsgDivZero[] = "bigDivide: divisor is zero.\n";
-const char kMsgTmpTooSmall[] = "fast_square: Number is too big for static tmp array.\n";
 const char kMsgNoMemory[] = "bigAlloc: out of memory.\n";
 
 void ReleaseWithFree(void *block, size_t) {
@@ -217,39 +218,12 @@ int32_t CompareWords(const uint32_t *x, const uint32_t *y, int32_t n) {
     return 0;
 }
 
-// Two kernels with identical results. BIG_KERNEL16 is the portable one: no 64-bit
-// multiply or divide, products from 16x16-bit halves and quotient words from
-// 32-by-16-bit divisions. The default lets the compiler multiply 32x32 into
-// 64 bits and divide 64 by 32 bits, which bench/dsa_verify.sh measures as
-// the faster of the two in both builds.
+// Two kernels with identical results (crypto/bigword.h). BIG_KERNEL16 is the
+// portable one: no 64-bit multiply or divide, products from 16x16-bit halves
+// and quotient words from 32-by-16-bit divisions. The default lets the
+// compiler multiply 32x32 into 64 bits and divide 64 by 32 bits, which
+// bench/dsa_verify.sh measures as the faster of the two in both builds.
 #ifdef BIG_KERNEL16
-
-// hi:lo = a * b from three 16x16-bit products: a1*b1, a0*b0 and the signed
-// product of the half-differences, (a1 - a0) * (b0 - b1), which together
-// with the other two gives the middle term a1*b0 + a0*b1.
-inline void Mul32(uint32_t a, uint32_t b, uint32_t *hi, uint32_t *lo) {
-    uint32_t a1 = a >> 16, a0 = a & 0xFFFF;
-    uint32_t b1 = b >> 16, b0 = b & 0xFFFF;
-    uint32_t hh = a1 * b1;
-    uint32_t ll = a0 * b0;
-    uint32_t da = a1 >= a0 ? a1 - a0 : a0 - a1;
-    uint32_t db = b0 >= b1 ? b0 - b1 : b1 - b0;
-    bool negative = (a1 < a0) != (b0 < b1);
-    uint32_t dd = da * db;
-    // mid_hi:mid = a1*b0 + a0*b1, a 33-bit value.
-    uint32_t mid = hh + ll;
-    uint32_t mid_hi = mid < hh;
-    if (negative) {
-        mid_hi -= mid < dd;
-        mid -= dd;
-    } else {
-        mid += dd;
-        mid_hi += mid < dd;
-    }
-    uint32_t low = ll + (mid << 16);
-    *hi = hh + (mid >> 16) + (mid_hi << 16) + (low < ll);
-    *lo = low;
-}
 
 // The quotient half q = floor((rh:rl) / d) for a 48-bit partial remainder
 // rh:rl (rh < 2^16, rh:rl < d * 2^16) and d >= 2^31. The estimate from the
@@ -293,12 +267,6 @@ inline uint32_t MulAddStep(uint32_t s, uint32_t w, uint32_t *d, uint32_t carry) 
 }
 
 #else
-
-inline void Mul32(uint32_t a, uint32_t b, uint32_t *hi, uint32_t *lo) {
-    uint64_t p = static_cast<uint64_t>(a) * b;
-    *hi = static_cast<uint32_t>(p >> 32);
-    *lo = static_cast<uint32_t>(p);
-}
 
 // floor((nh:nl) / d) for nh < d.
 inline uint32_t DivWord(uint32_t nh, uint32_t nl, uint32_t d) {
@@ -393,6 +361,8 @@ void KaratsubaCombine(uint32_t *dst, uint32_t *mid, int32_t n, bool add_mid) {
 
 }  // namespace
 
+const char kBigMsgTmpTooSmall[] = "fast_square: Number is too big for static tmp array.\n";
+
 void bigError(int32_t severity, const char *text) {
     if (severity == 1) {
         fprintf(stderr, "CRITICAL EXCEPTION: %s exiting.\n", text);
@@ -439,14 +409,16 @@ void BufToBig(const unsigned char *buf, uint32_t len, BigNum *n) {
         n->length = 1;
         return;
     }
-    int32_t count = static_cast<int32_t>((len + 3) / 4);
+    // ceil(len / 4) without forming len + 3, which wraps near 2^32; at most
+    // 2^30, so it fits the signed word count.
+    int32_t count = static_cast<int32_t>(len / 4 + (len % 4 != 0));
     Grow(n, count);
     for (int32_t i = 0; i + 1 < count; i++)
-        n->words[i] = GetLe32(buf + 4 * i);
-    uint32_t tail = len - 4 * (count - 1);
+        n->words[i] = GetLe32(buf + 4 * static_cast<size_t>(i));
+    size_t last_start = 4 * static_cast<size_t>(count - 1);
     uint32_t last = 0;
-    for (uint32_t b = tail; b > 0; b--)
-        last = last << 8 | buf[4 * (count - 1) + b - 1];
+    for (size_t b = len; b > last_start; b--)
+        last = last << 8 | buf[b - 1];
     n->words[count - 1] = last;
     n->length = count;
     Normalise(n);
@@ -611,7 +583,7 @@ void fast_multiply(const BigNum *a, const BigNum *b, BigNum *c) {
     }
     int32_t n = BlockSize(la < lb ? la : lb);
     if (2 * n > BIG_TMP_WORDS)
-        bigError(1, kMsgTmpTooSmall);
+        bigError(1, kBigMsgTmpTooSmall);
     Grow(c, la + lb);
     bigBlockMultiply(a->words, b->words, n, g_tmp, nullptr);
     TakeBlockProduct(c, n);
@@ -634,7 +606,7 @@ void fast_square(const BigNum *a, BigNum *c) {
     }
     int32_t n = BlockSize(la);
     if (2 * n > BIG_TMP_WORDS)
-        bigError(1, kMsgTmpTooSmall);
+        bigError(1, kBigMsgTmpTooSmall);
     Grow(c, 2 * la);
     bigBlockSquare(a->words, n, g_tmp, nullptr);
     TakeBlockProduct(c, n);

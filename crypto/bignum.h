@@ -29,6 +29,9 @@ struct BigNum {
 // Fast multiplication splits operands into blocks of this many words.
 enum { BIG_BLOCK_WORDS = 64, BIG_TMP_WORDS = 128 };
 
+// The fatal report of an operand too long for the fixed scratch space.
+extern const char kBigMsgTmpTooSmall[];
+
 // Reports an arithmetic error. Severity 1 is fatal: the report is
 // "CRITICAL EXCEPTION: <text> exiting.\n" on stderr and the process exits
 // with status 1. Any other severity writes "WARNING: <text>\n" and returns.

@@ -8,9 +8,10 @@ bool IsZero(const BigNum *n) {
     return n->length == 1 && n->words[0] == 0;
 }
 
-// 0 < v < q
+// 0 < v < q. A negative v is refused too: the comparison below is on
+// magnitudes, so (-r, s) would otherwise pass for (r, s).
 bool InRange(BigNum *v, BigNum *q) {
-    return !IsZero(v) && bigCompare(v, q) < 0;
+    return v->sign >= 0 && !IsZero(v) && bigCompare(v, q) < 0;
 }
 
 }  // namespace

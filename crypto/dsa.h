@@ -24,9 +24,9 @@ struct DsaSignature {
 };
 
 // Returns 1 when (r, s) is a DSA signature of m under key, else 0. r or s
-// zero or not below q gives 0. m is used as it stands, not reduced mod q
-// first. The values of m, r, s and the key's numbers are unchanged (p and q
-// are shifted in place and restored inside bigMod). A zero p is fatal.
+// negative, zero or not below q gives 0. m is used as it stands, not reduced
+// mod q first. The values of m, r, s and the key's numbers are unchanged (p
+// and q are shifted in place and restored inside bigMod). A zero p is fatal.
 int32_t VerifySignature(BigNum *m, const DsaSignature *sig, const DsaKey *key);
 
 #endif

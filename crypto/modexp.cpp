@@ -1,5 +1,7 @@
 #include "crypto/modexp.h"
 
+#include "crypto/montmul.h"
+
 namespace {
 
 bool IsZero(const BigNum *n) {
@@ -19,10 +21,106 @@ int32_t TopNibble(const BigNum *e) {
     return j;
 }
 
-// out = reduce(out * factor); prod is scratch.
-void MontMultiply(BigNum *out, const BigNum *factor, const MontContext *ctx, BigNum *prod) {
-    bigMultiply(out, factor, prod);
-    montReduce(prod, ctx, out);
+enum { WORDS_PER_LIMB = MONT_LIMB_BITS / 32 };
+
+// limbs[0 .. n) = |a|, for |a| below 2^(MONT_LIMB_BITS * n).
+void ToLimbs(const BigNum *a, MontLimb *limbs, int32_t n) {
+    for (int32_t k = 0; k < n; k++) {
+        MontLimb limb = 0;
+        for (int32_t t = 0; t < WORDS_PER_LIMB; t++) {
+            int32_t i = k * WORDS_PER_LIMB + t;
+            if (i < a->length)
+                limb |= static_cast<MontLimb>(a->words[i]) << (32 * t);
+        }
+        limbs[k] = limb;
+    }
+}
+
+// out = limbs[0 .. n), sign +1.
+void ToNumber(const MontLimb *limbs, int32_t n, BigNum *out) {
+    int32_t count = n * WORDS_PER_LIMB;
+    size_t bytes = count * sizeof(uint32_t);
+    uint32_t *words = static_cast<uint32_t *>(bigAllocate(bytes));
+    for (int32_t i = 0; i < count; i++)
+        words[i] = static_cast<uint32_t>(limbs[i / WORDS_PER_LIMB] >> (32 * (i % WORDS_PER_LIMB)));
+    BigNum view = {1, count, count, words};
+    while (view.length > 1 && words[view.length - 1] == 0)
+        view.length--;
+    bigCopy(&view, out);
+    bigRelease(words, bytes);
+}
+
+// b itself when it has no more words than m, else b mod m in scratch: the
+// limb arithmetic takes operands below R.
+const BigNum *FitToModulus(const BigNum *b, BigNum *m, BigNum *scratch) {
+    if (b->length <= m->length)
+        return b;
+    bigCopy(b, scratch);
+    bigMod(scratch, m, scratch);
+    return scratch;
+}
+
+// The limb arrays of one exponentiation in one block, which is wiped when
+// released: the modulus, R^2 mod m and one as limbs (R here is
+// 2^(MONT_LIMB_BITS * n), which exceeds the context's R by a word when m has
+// an odd number of words and limbs are 64 bits), the accumulator and the two
+// tables of MONT_TABLE_SIZE entries.
+struct LimbWork {
+    MontLimbs mod;
+    MontLimb *rr, *one, *acc, *table_g, *table_y;
+    MontLimb *block;
+    size_t bytes;
+};
+
+void StartLimbWork(BigNum *m, const MontContext *ctx, LimbWork *work) {
+    int32_t n = (m->length + WORDS_PER_LIMB - 1) / WORDS_PER_LIMB;
+    work->bytes = (4 + 2 * MONT_TABLE_SIZE) * n * sizeof(MontLimb);
+    work->block = static_cast<MontLimb *>(bigAllocate(work->bytes));
+    MontLimb *limbs = work->block;
+    work->rr = limbs + n;
+    work->one = limbs + 2 * n;
+    work->acc = limbs + 3 * n;
+    work->table_g = limbs + 4 * n;
+    work->table_y = work->table_g + MONT_TABLE_SIZE * n;
+    ToLimbs(m, limbs, n);
+    int32_t extra_words = n * WORDS_PER_LIMB - m->length;
+    if (extra_words == 0) {
+        ToLimbs(ctx->rr, work->rr, n);
+    } else {
+        BigNum *rr = newBig(0);
+        bigShiftLeft(ctx->rr, 64 * extra_words, rr);
+        bigMod(rr, m, rr);
+        ToLimbs(rr, work->rr, n);
+        freeBig(rr);
+    }
+    for (int32_t k = 0; k < n; k++)
+        work->one[k] = 0;
+    work->one[0] = 1;
+    // The context's m^-1 mod 2^32, lifted to the limb by one Newton step
+    // (inv * m = 1 mod 2^k gives inv * (2 - m * inv) * m = 1 mod 2^2k).
+    MontLimb inv = static_cast<MontLimb>(0u - ctx->n0inv);
+    inv *= 2 - limbs[0] * inv;
+    work->mod = {limbs, n, static_cast<MontLimb>(0u - inv)};
+}
+
+void EndLimbWork(LimbWork *work) {
+    bigRelease(work->block, work->bytes);
+}
+
+MontLimb *Entry(MontLimb *table, int32_t i, const LimbWork *work) {
+    return table + i * work->mod.n;
+}
+
+// table[i] = b^i in Montgomery form (b^i * R mod m), b with no more words
+// than m. The work's accumulator is scratch.
+void BuildTable(const BigNum *b, LimbWork *work, MontLimb *table) {
+    const MontLimbs *mod = &work->mod;
+    ToLimbs(b, work->acc, mod->n);
+    montLimbMultiply(work->one, work->rr, mod, Entry(table, 0, work));
+    montLimbMultiply(work->acc, work->rr, mod, Entry(table, 1, work));
+    for (int32_t i = 2; i < MONT_TABLE_SIZE; i++)
+        montLimbMultiply(Entry(table, 1, work), Entry(table, i - 1, work), mod,
+                         Entry(table, i, work));
 }
 
 }  // namespace
@@ -155,31 +253,37 @@ void freePowerTable(PowerTable *table) {
 
 void bigDoubleExpMod(const BigNum *g, const BigNum *y, const BigNum *e1, const BigNum *e2,
                      BigNum *m, BigNum *out) {
+    if (m->length >= BIG_TMP_WORDS)
+        bigError(1, kBigMsgTmpTooSmall);
     MontContext *ctx = montContext(m);
-    PowerTable *tg = montPowerTable(g, ctx);
-    PowerTable *ty = montPowerTable(y, ctx);
-    BigNum *prod = newBig(0);
+    LimbWork work;
+    StartLimbWork(m, ctx, &work);
+    BigNum *scratch = newBig(0);
+    BuildTable(FitToModulus(g, m, scratch), &work, work.table_g);
+    BuildTable(FitToModulus(y, m, scratch), &work, work.table_y);
     int32_t top1 = TopNibble(e1), top2 = TopNibble(e2);
     int32_t top = top1 > top2 ? top1 : top2;
-    bigCopy(tg->entry[0], out);
-    // At the top of step j, out is the Montgomery form of
+    const MontLimbs *mod = &work.mod;
+    MontLimb *acc = work.acc;
+    for (int32_t k = 0; k < mod->n; k++)
+        acc[k] = work.table_g[k];
+    // At the top of step j, acc is the Montgomery form of
     // (g^(e1 >> 4(j+1)) * y^(e2 >> 4(j+1)))^16.
     for (int32_t j = top; j >= 0; j--) {
         uint32_t k1 = j <= top1 ? Nibble(e1, j) : 0;
         uint32_t k2 = j <= top2 ? Nibble(e2, j) : 0;
         if (k1 != 0)
-            MontMultiply(out, tg->entry[k1], ctx, prod);
+            montLimbMultiply(acc, Entry(work.table_g, k1, &work), mod, acc);
         if (k2 != 0)
-            MontMultiply(out, ty->entry[k2], ctx, prod);
+            montLimbMultiply(acc, Entry(work.table_y, k2, &work), mod, acc);
         if (j > 0) {
             for (int32_t k = 0; k < 4; k++)
-                MontMultiply(out, out, ctx, prod);
+                montLimbSquare(acc, mod, acc);
         }
     }
-    bigCopy(out, prod);
-    montReduce(prod, ctx, out);
-    freeBig(prod);
-    freePowerTable(ty);
-    freePowerTable(tg);
+    montLimbMultiply(acc, work.one, mod, acc);
+    ToNumber(acc, mod->n, out);
+    freeBig(scratch);
+    EndLimbWork(&work);
     freeMontContext(ctx);
 }

@@ -50,6 +50,9 @@ void freePowerTable(PowerTable *table);
 // windows over both exponents and one shared squaring chain. Both exponents
 // zero give 1. out MUST be distinct from every input; the inputs keep their
 // values (m is shifted in place and restored while the context is built).
+// The products run on limb arrays (crypto/montmul.h), not through
+// bigMultiply and montReduce; the result is the same. Fatal, like the fast
+// multiplication, for m of BIG_TMP_WORDS words or more.
 void bigDoubleExpMod(const BigNum *g, const BigNum *y, const BigNum *e1, const BigNum *e2,
                      BigNum *m, BigNum *out);
 

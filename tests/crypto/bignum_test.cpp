@@ -575,6 +575,21 @@ void GrowWithoutMemory() {
     printf("continued with %p\n", static_cast<void *>(n->words));
 }
 
+void *SmallBlocksOnly(size_t bytes) {
+    return bytes <= 4096 ? malloc(bytes) : nullptr;
+}
+
+// A length within 3 of 2^32 needs 2^30 words: BufToBig must ask for them (and
+// stop when they cannot be had) rather than let ceil(len / 4) wrap to 0 and
+// write below the word array. The byte is never read.
+template <uint32_t kLength>
+void BufToBigOfLength() {
+    unsigned char byte = 1;
+    Big n(newBig(0));
+    bigSetAllocator(SmallBlocksOnly, nullptr);
+    BufToBig(&byte, kLength, n.get());
+}
+
 // The exact message, with its run of 17 blanks spelled out.
 const std::string kMultAliasText = "lbigmult: product pointer cannot be the same as either" +
                                    std::string(17, ' ') + "multiplicand.\n";
@@ -593,6 +608,8 @@ const FatalCase kFatalCases[] = {
      "fast_square: Number is too big for static tmp array.\n"},
     {"NewBigWithoutMemory", NewBigWithoutMemory, "bigAlloc: out of memory.\n"},
     {"GrowWithoutMemory", GrowWithoutMemory, "bigAlloc: out of memory.\n"},
+    {"BufToBigOfLength2To32Minus3", BufToBigOfLength<0xFFFFFFFDu>, "bigAlloc: out of memory.\n"},
+    {"BufToBigOfLength2To32Minus1", BufToBigOfLength<0xFFFFFFFFu>, "bigAlloc: out of memory.\n"},
 };
 
 class BignumFatal : public ::testing::TestWithParam<FatalCase> {};

@@ -146,6 +146,10 @@ TEST_P(DsaFixture, MutatedSignaturesFail) {
         // The same residues, but not below q.
         EXPECT_EQ(0, Verify(key, s.m, AddHex(s.r, f.q, false), s.s)) << "r + q";
         EXPECT_EQ(0, Verify(key, s.m, s.r, AddHex(s.s, f.q, false))) << "s + q";
+        // Negative halves with the magnitudes of a valid signature.
+        EXPECT_EQ(0, Verify(key, s.m, "-" + s.r, s.s)) << "-r";
+        EXPECT_EQ(0, Verify(key, s.m, s.r, "-" + s.s)) << "-s";
+        EXPECT_EQ(0, Verify(key, s.m, "-" + s.r, "-" + s.s)) << "-r, -s";
         EXPECT_TRUE(key.Unchanged(f));
     }
 }

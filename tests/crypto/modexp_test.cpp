@@ -3,6 +3,8 @@
 
 #include "crypto/modexp.h"
 
+#include "crypto/montmul.h"
+
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -128,6 +130,83 @@ TEST(Modexp, DoubleExpEdgeCases) {
     bigMod(p.get(), bm.get(), r.get());
     EXPECT_EQ(BigHex(r.get()), DoubleExp(g, y, "9", e2, m));
     EXPECT_EQ(BigHex(r.get()), DoubleExp(y, g, e2, "9", m));
+}
+
+// --- the limb arithmetic against the slow path ------------------------------
+
+namespace {
+
+uint32_t NibbleOf(const BigNum *e, int32_t j) {
+    return j / 8 < e->length ? (e->words[j / 8] >> (4 * (j % 8))) & 15 : 0;
+}
+
+// g^e1 * y^e2 mod m one Montgomery product at a time through bigMultiply and
+// montReduce, with the same 4-bit windows: the slow path.
+std::string SlowDoubleExp(const BigNum *g, const BigNum *y, const BigNum *e1, const BigNum *e2,
+                          BigNum *m) {
+    Context ctx(montContext(m));
+    PowerTable *tg = montPowerTable(g, ctx.get()), *ty = montPowerTable(y, ctx.get());
+    Big out(newBig(0)), prod(newBig(0));
+    bigCopy(tg->entry[0], out.get());
+    auto multiply = [&](const BigNum *factor) {
+        bigMultiply(out.get(), factor, prod.get());
+        montReduce(prod.get(), ctx.get(), out.get());
+    };
+    // Leading zero nibbles square the Montgomery one, which stays one.
+    int32_t length = e1->length > e2->length ? e1->length : e2->length;
+    for (int32_t j = 8 * length - 1; j >= 0; j--) {
+        if (uint32_t k1 = NibbleOf(e1, j))
+            multiply(tg->entry[k1]);
+        if (uint32_t k2 = NibbleOf(e2, j))
+            multiply(ty->entry[k2]);
+        for (int32_t k = 0; j > 0 && k < 4; k++)
+            multiply(out.get());
+    }
+    bigCopy(out.get(), prod.get());
+    montReduce(prod.get(), ctx.get(), out.get());
+    freePowerTable(tg);
+    freePowerTable(ty);
+    return BigHex(out.get());
+}
+
+}  // namespace
+
+// Moduli of every length class (multiples of four words take the vector
+// path where there is one), in the shapes that stress carries, with the
+// largest operands (m - 1, exponents of all ones) among the random ones.
+TEST(Modexp, LimbPathsEqualTheSlowPath) {
+    std::mt19937 rng(TestSeed());
+    printf("vector path %s\n", montLimbVector(1) ? "in use" : "absent");
+    for (int32_t len : {1, 2, 3, 4, 5, 8, 12, 31, 32, 33, 63, 64, 65, 96, 124, 127}) {
+        for (int round = 0; round < 3; round++) {
+            std::vector<uint32_t> words = ShapedWords(rng, len);
+            words[0] |= 1;
+            if (len == 1 && words[0] == 1)
+                words[0] = 3;
+            Big m = BigFromWords(words, 1), one = MakeBig("1");
+            Big g(newBig(0)), y(newBig(0));
+            if (round == 0) {
+                bigsub(m.get(), one.get(), g.get());
+                bigCopy(g.get(), y.get());
+            } else {
+                g = BigFromWords(ShapedWords(rng, len), 1);
+                y = BigFromWords(ShapedWords(rng, len), 1);
+                bigMod(g.get(), m.get(), g.get());
+                bigMod(y.get(), m.get(), y.get());
+            }
+            Big e1 = BigFromWords(std::vector<uint32_t>(5, 0xFFFFFFFF), 1);
+            Big e2 = BigFromWords(ShapedWords(rng, 1 + rng() % 6), 1);
+            std::string slow = SlowDoubleExp(g.get(), y.get(), e1.get(), e2.get(), m.get());
+            for (int32_t vector : {1, 0}) {
+                montLimbVector(vector);
+                Big out(newBig(0));
+                bigDoubleExpMod(g.get(), y.get(), e1.get(), e2.get(), m.get(), out.get());
+                EXPECT_TRUE(BigIs(out.get(), slow))
+                    << len << " words, round " << round << (vector ? ", vector" : ", portable");
+            }
+            montLimbVector(1);
+        }
+    }
 }
 
 // --- expected values from Python integers ---------------------------------

@@ -29,8 +29,9 @@ uint32_t Rol(uint32_t v, int bits) {
 typedef void (*CompressFunction)(uint32_t state[5], const unsigned char *data, uint32_t blocks);
 
 // The message schedule is kept as a ring of 16 words: word i lives in
-// w[i % 16] from round i until round i + 16 overwrites it.
-#define LOADED(i) w[i]
+// w[i % 16] from round i until round i + 16 overwrites it. The first 16 are
+// loaded by the round that needs them.
+#define LOADED(i) (w[i] = GetBe32(data + 4 * (i)))
 #define SCHEDULE(i) \
     (w[(i)&15] = Rol(w[((i)-3) & 15] ^ w[((i)-8) & 15] ^ w[((i)-14) & 15] ^ w[(i)&15], 1))
 
@@ -44,7 +45,9 @@ typedef void (*CompressFunction)(uint32_t state[5], const unsigned char *data, u
 
 #define F1(b, c, d) ((((c) ^ (d)) & (b)) ^ (d))
 #define F2(b, c, d) ((b) ^ (c) ^ (d))
-#define F3(b, c, d) (((b) & (c)) | (((b) | (c)) & (d)))
+// Majority: the two terms never share a set bit, so they may be added, and
+// the compiler adds them into e one at a time.
+#define F3(b, c, d) (((c) & (d)) + ((b) & ((c) ^ (d))))
 
 // Five rounds bring the working words back to their names, so every round
 // is written out and each ring index is a constant.
@@ -68,9 +71,6 @@ typedef void (*CompressFunction)(uint32_t state[5], const unsigned char *data, u
 void CompressPortable(uint32_t state[5], const unsigned char *data, uint32_t blocks) {
     for (; blocks != 0; blocks--, data += 64) {
         uint32_t w[16];
-        for (int i = 0; i < 16; i++)
-            w[i] = GetBe32(data + 4 * i);
-
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
         FIVE(F1, 0x5A827999, 0, LOADED);
         FIVE(F1, 0x5A827999, 5, LOADED);

@@ -2,12 +2,18 @@
 // fed whole, byte by byte, and split at every offset, with each engine: the
 // portable code and, on a CPU that has them, the SHA instructions.
 #include <gtest/gtest.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
+
+#if defined(__linux__) && UINTPTR_MAX > 0xFFFFFFFFu
+#include <sys/mman.h>
+#define SHA1_TEST_HUGE_UPDATE 1
+#endif
 
 #include "wfs/sha1.h"
 
@@ -168,5 +174,24 @@ TEST(Sha1, LengthBeyond512MiB) {
     Sha1Final(&ctx);
     EXPECT_EQ(Hex(ctx), "a8043dd45b15ad83634ce0b53323ec224300dc9f");
 }
+
+#ifdef SHA1_TEST_HUGE_UPDATE
+// The largest count behind one buffered byte: buffered plus count does not
+// fit 32 bits. 4 GiB of zero pages that share one physical page. The
+// reference is sha1sum of "x" and 2^32 - 1 zero bytes.
+TEST(Sha1, LargestCountBehindBufferedBytes) {
+    const size_t size = 0xFFFFFFFFu;
+    void *zeros =
+        mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(zeros, MAP_FAILED);
+    Sha1Context ctx;
+    Sha1Init(&ctx);
+    Sha1Update(&ctx, "x", 1);
+    Sha1Update(&ctx, zeros, 0xFFFFFFFFu);
+    Sha1Final(&ctx);
+    munmap(zeros, size);
+    EXPECT_EQ(Hex(ctx), "84328aab26056637587ab896adeab00247eb6998");
+}
+#endif
 
 }  // namespace

@@ -112,14 +112,14 @@ int32_t CopyData(HANDLE file, const InstallLine *line) {
     int32_t done = 0;
     DWORD reportedAt = GetTickCount();
     for (;;) {
-        uint32_t room = kWriteSize - held, chunk = kChunkSize;
-        int32_t n = WfsRead(gathered + held, room < chunk ? room : chunk);
+        int32_t n = WfsRead(gathered + held, kChunkSize);
         if (n < 0) {
             SetupError("Error reading file to be installed", WfsLastError());
             return -1;
         }
         held += (uint32_t)n;
-        if ((n == 0 || held == kWriteSize) && held != 0) {
+        // Out when no further chunk fits, and at the end.
+        if ((n == 0 || kWriteSize - held < kChunkSize) && held != 0) {
             if (WriteGathered(file, gathered, held) < 0)
                 return -1;
             held = 0;

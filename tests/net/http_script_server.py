@@ -32,9 +32,13 @@ CANNED = {
     "/bad-status": _head(b"HTTP/1.0 OK") + b"body",
     "/lower-case": _head(b"http/1.0 200 OK") + b"body",
     # A head line of 1022 bytes and its CR LF fill the 1024-byte buffer
-    # exactly; one byte more cannot be read.
+    # exactly; longer header lines are skipped, a longer status line cannot
+    # be read.
     "/line-1022": _head(b"HTTP/1.0 200 OK", b"X: " + b"a" * 1019) + b"body",
     "/line-1023": _head(b"HTTP/1.0 200 OK", b"X: " + b"a" * 1020) + b"body",
+    "/header-4k": _head(b"HTTP/1.0 200 OK", b"Content-Security-Policy: " + b"p" * 4096,
+                        b"Content-Length: 4") + b"body",
+    "/status-1023": _head(b"HTTP/1.0 200 " + b"s" * 1010) + b"body",
     "/junk-head": b"HTTP/1.0 200 OK\r\n" + bytes([0, 13, 255, 7]) * 600,
     "/cut-head": b"HTTP/1.0 200 OK\r\nServer: scripted",
     "/cut-body": _head(b"HTTP/1.0 200 OK", b"Content-Length: 1000") + BODY_300,

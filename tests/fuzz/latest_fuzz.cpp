@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-#include "crypto/dsa.h"
+#include "wfs/latest.h"
 #include "tests/crypto/bigmpz.h"
 #include "tests/fuzz/fuzz.h"
 

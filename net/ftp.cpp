@@ -1,5 +1,7 @@
 #include "net/ftp.h"
 
+#include "net/ftpreply.h"
+
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
@@ -30,7 +32,7 @@ FTP_RECORD(kBadFileName, kFtpBadFileName, "FTP filename invalid or too long");
 FTP_RECORD(kBadType, kFtpBadType, "invalid FTP file type");
 FTP_RECORD(kUnexpectedReply, kFtpUnexpectedReply, "unexpected response from FTP server");
 
-// Commands and reply lines both fit this size, terminator included.
+// Commands fit this size, terminator included.
 constexpr size_t kLineSize = 256;
 
 // A command under construction: verb, converted argument, CR LF.
@@ -56,12 +58,6 @@ bool BuildCommand(const char *verb, LPCOLESTR argument, Command *command) {
     memcpy(command->text + command->length, "\r\n", 3);
     command->length += 2;
     return true;
-}
-
-// "ddd " starts the last line of a reply; every other line is dropped.
-bool IsFinalLine(const char *line) {
-    return line[0] >= '0' && line[0] <= '9' && line[1] >= '0' && line[1] <= '9' && line[2] >= '0' &&
-           line[2] <= '9' && line[3] == ' ';
 }
 
 class FtpClient final : public ComObject<FtpClient, IFtpClient, ByteStream, SupportsAllErrorInfo> {
@@ -131,12 +127,10 @@ private:
     IStream *datastrm = nullptr;
     int32_t loggedIn = 0;
     // The last final reply line, zero-terminated without its CR LF, at the
-    // start; after it, up to held, bytes that arrived behind that line and
-    // belong to the next reply (a server may send a transfer's 150 and 226
-    // in one piece). lineEnd is where those bytes start.
-    char reply[kLineSize] = {};
-    size_t held = 0;
-    size_t lineEnd = 0;
+    // start; after it, bytes that arrived behind that line and belong to the
+    // next reply (net/ftpreply.h).
+    char reply[kFtpReplyBufferSize] = {};
+    FtpReplyState replyState = {};
 };
 
 const QiEntry FtpClient::kInterfaces[] = {
@@ -178,39 +172,21 @@ HRESULT FtpClient::Open(LPCOLESTR host) {
 // ---------------------------------------------------------------------
 // Replies
 
-// Reads one reply. Lines before the final "ddd " line are dropped; the
-// final line is left at the start of reply. A line that has not ended when
-// kLineSize bytes are held fails the read.
+// Reads one reply; its final line is left at the start of reply.
 HRESULT FtpClient::ReadReply() {
     FTP_ASSERT(this->ctrlconn != NULL);
     FTP_ASSERT(this->ctrlstrm != NULL);
-    // Whatever followed the previous reply's final line starts this one.
-    memmove(reply, reply + lineEnd, held - lineEnd);
-    held -= lineEnd;
-    lineEnd = 0;
-    size_t scan = 0;
+    FtpReplyStart(reply, &replyState);
     for (;;) {
-        if (scan == held) {
-            HRESULT hr = FillReplyBuffer();
-            if (FAILED(hr))
-                return hr;
-            continue;
-        }
-        char c = reply[scan];
-        if (c == '\r')
-            reply[scan] = '\0';
-        if (c != '\n') {
-            scan++;
-            continue;
-        }
-        reply[scan] = '\0';
-        if (IsFinalLine(reply))
+        FtpReplyStep step = FtpReplyNext(reply, &replyState);
+        if (step == kFtpReplyDone)
             break;
-        memmove(reply, reply + scan + 1, held - scan - 1);
-        held -= scan + 1;
-        scan = 0;
+        if (step == kFtpReplyOverLimit)
+            return RaiseRecord(kReplyTooLong);
+        HRESULT hr = FillReplyBuffer();
+        if (FAILED(hr))
+            return hr;
     }
-    lineEnd = scan + 1;
     if (reply[0] == '4' || reply[0] == '5')
         return Refusal();
     return S_OK;
@@ -218,21 +194,19 @@ HRESULT FtpClient::ReadReply() {
 
 // One read from the control connection into the free end of reply.
 HRESULT FtpClient::FillReplyBuffer() {
-    if (held == sizeof reply)
-        return RaiseRecord(kReplyTooLong);
     ULONG got = 0;
-    if (FAILED(ctrlstrm->Read(reply + held, (ULONG)(sizeof reply - held), &got)))
+    ULONG room = (ULONG)(sizeof reply - replyState.held);
+    if (FAILED(ctrlstrm->Read(reply + replyState.held, room, &got)))
         return ChainRecord(kCtrlReadFailed, ctrlstrm, IID_IStream);
     if (got == 0)
         return RaiseRecord(kCtrlEof);
-    held += got;
+    replyState.held += got;
     return S_OK;
 }
 
 HRESULT FtpClient::Refusal() {
     SetErrorObject(MakeErrorInfo(&IID_IFtpClient, "FTP client", reply));
-    int number = (reply[0] - '0') * 100 + (reply[1] - '0') * 10 + (reply[2] - '0');
-    return kFtpRefusalBase + number;
+    return kFtpRefusalBase + FtpReplyNumber(reply);
 }
 
 // Installs record merged with the current reply line and gives its code.

@@ -5,13 +5,15 @@
 //
 // One control connection is opened when the client is created; each
 // transfer listens on a fresh local port, announces it with PORT and accepts
-// the server's data connection. Replies are read one at a time; a reply of
-// class 4 or 5 to any command ends the operation with kFtpRefusalBase plus
-// the reply number (550 gives 0x8004F626) and an error object whose
-// description is the reply line. Other failures return one of the codes
-// below with its constant error record on the thread (source "FTP client",
-// identifier IID_IFtpClient), merged with the inner object's error where the
-// failure came from one (see net/com.h).
+// the server's data connection. Replies are read one at a time by the
+// reader of net/ftpreply.h: lines of any length, the final line kept (its
+// first 192 bytes when it is longer than 254), a reply of more than 64 KiB
+// refused with kFtpReplyTooLong. A reply of class 4 or 5 to any command ends
+// the operation with kFtpRefusalBase plus the reply number (550 gives
+// 0x8004F626) and an error object whose description is the reply line. Other failures return one of
+// the codes below with its constant error record on the thread (source "FTP client", identifier
+// IID_IFtpClient), merged with the inner object's error where the failure came from one (see
+// net/com.h).
 //
 // Wide names are converted to the ANSI code page into a 256-byte command
 // buffer: after a five-character verb ("USER ", "RETR ", ...) they may take

@@ -1,39 +1,14 @@
 #include "net/http.h"
 
-#include <ctype.h>
 #include <string.h>
 #include <wchar.h>
+
+#include "net/decimal.h"
+#include "net/httphead.h"
 
 #define HTTP_ASSERT(check) NET_ASSERT(check, "net/http")
 
 namespace {
-
-// Reads a decimal number as scanf's %d does: white space, one sign, then at
-// least one digit. Advances *text past it; false when there is no digit.
-bool ScanInt(const char **text, int *value) {
-    const char *p = *text;
-    while (isspace((unsigned char)*p))
-        ++p;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-        ++p;
-    if (*p < '0' || *p > '9')
-        return false;
-    uint32_t magnitude = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
-        magnitude = magnitude * 10 + (uint32_t)(*p - '0');
-    *value = (int)(negative ? 0u - magnitude : magnitude);
-    *text = p;
-    return true;
-}
-
-// The status line "HTTP/%d.%d %d", matched as sscanf matches that format:
-// the blank before the status stands for any white space, none included.
-bool ParseStatusLine(const char *line, int *major, int *minor, int *status) {
-    const char *p = line + 5;
-    return strncmp(line, "HTTP/", 5) == 0 && ScanInt(&p, major) && *p++ == '.' &&
-           ScanInt(&p, minor) && ScanInt(&p, status);
-}
 
 #define HTTP_RECORD(name, code, text) \
     STATIC_ERROR_INFO(name, IID_IHttpClient, code, "HTTP client", text)
@@ -52,7 +27,7 @@ HTTP_RECORD(kInvalidError, HTTP_E_INVALID, "received an invalid response from th
 enum Stage : uint8_t { kSettingUp = 0, kRequestSent = 1, kResponseRead = 2 };
 
 // Holds the request head while it is assembled and then the response head;
-// a response head line must fit in it whole.
+// the status line must fit in it whole, longer header lines are skipped.
 constexpr uint32_t kBufferSize = 1024;
 
 class HttpClient final
@@ -87,11 +62,12 @@ private:
     HRESULT SetField(BSTR &field, LPCOLESTR text);
     void DropConnection();
     HRESULT WriteRequestHead();
+    HRESULT AppendHostLine();
     template <class Char>
-    HRESULT Append(const Char *text);
+    HRESULT Append(const Char *text, size_t length = SIZE_MAX);
     HRESULT Flush();
-    HRESULT ReadHeadLine(uint32_t *lineSize);
-    void DropBuffered(uint32_t lineSize);
+    HRESULT ReadHead(ULONG *status, BSTR *line, int32_t *length);
+    void DropBuffered(uint32_t count);
 
     ITcpNode *node;
     ITcpConnection *conn = nullptr;
@@ -191,7 +167,8 @@ HRESULT HttpClient::WriteRequestHead() {
     } else if (FAILED(hr = Append("GET "))) {
         return hr;
     }
-    if (FAILED(hr = Append(path)) || FAILED(hr = Append(" HTTP/1.0\r\n")))
+    if (FAILED(hr = Append(path)) || FAILED(hr = Append(" HTTP/1.0\r\n")) ||
+        FAILED(hr = AppendHostLine()))
         return hr;
     if (requestLength >= 0) {
         char line[32];
@@ -204,19 +181,42 @@ HRESULT HttpClient::WriteRequestHead() {
     return Flush();
 }
 
-// Copies text into the buffer, flushing whenever it fills, so a head of any
-// length goes out in pieces of at most kBufferSize bytes. Wide text keeps
-// the low 8 bits of each character.
+// "Host: name\r\n", or "Host: name:port\r\n" when the host text names a
+// port other than 80, so that a server holding several sites on one address
+// answers from the right one.
+HRESULT HttpClient::AppendHostLine() {
+    const wchar_t *colon = wcschr(host, L':');
+    size_t nameLength = colon ? (size_t)(colon - host) : wcslen(host);
+    USHORT port = HostTextPort(host, 80);
+    HRESULT hr;
+    if (FAILED(hr = Append("Host: ")) || FAILED(hr = Append(host, nameLength)))
+        return hr;
+    if (port != 80) {
+        char portText[8];
+        wsprintfA(portText, ":%u", (unsigned)port);
+        if (FAILED(hr = Append(portText)))
+            return hr;
+    }
+    return Append("\r\n");
+}
+
+// Copies text (up to its zero or length characters) into the buffer,
+// flushing whenever it fills, so a head of any length goes out in pieces of
+// at most kBufferSize bytes. Wide text keeps the low 8 bits of each
+// character.
 template <class Char>
-HRESULT HttpClient::Append(const Char *text) {
-    while (*text) {
+HRESULT HttpClient::Append(const Char *text, size_t length) {
+    const Char *end = text;
+    while (length-- > 0 && *end)
+        ++end;
+    while (text < end) {
         if (hdrlen == kBufferSize) {
             HRESULT hr = Flush();
             if (FAILED(hr))
                 return hr;
             HTTP_ASSERT(this->hdrlen == 0);
         }
-        while (*text && hdrlen < kBufferSize)
+        while (text < end && hdrlen < kBufferSize)
             buffer[hdrlen++] = (char)(uint8_t)*text++;
     }
     return S_OK;
@@ -245,83 +245,68 @@ HRESULT HttpClient::Write(const void *data, ULONG count, ULONG *written) {
     return S_OK;
 }
 
-// Finds the end of the first line held in the buffer, reading more until an
-// LF arrives. CR and LF bytes become zero bytes, so the line is a C string;
-// lineSize counts the line with its LF.
-HRESULT HttpClient::ReadHeadLine(uint32_t *lineSize) {
-    uint32_t scanned = 0;
-    for (;;) {
-        for (; scanned < hdrlen; ++scanned) {
-            if (buffer[scanned] == '\r') {
-                buffer[scanned] = '\0';
-            } else if (buffer[scanned] == '\n') {
-                buffer[scanned] = '\0';
-                *lineSize = scanned + 1;
-                return S_OK;
-            }
-        }
-        if (hdrlen == kBufferSize)
-            return RaiseRecord(kLineLongError);
-        ULONG got = 0;
-        if (FAILED(strm->Read(buffer + hdrlen, kBufferSize - hdrlen, &got)))
-            return ChainRecord(kReceiveError, strm, IID_IStream);
-        if (got == 0)
-            return RaiseRecord(kInvalidError);
-        hdrlen += got;
-    }
+void HttpClient::DropBuffered(uint32_t count) {
+    memmove(buffer, buffer + count, hdrlen - count);
+    hdrlen -= count;
 }
 
-void HttpClient::DropBuffered(uint32_t lineSize) {
-    memmove(buffer, buffer + lineSize, hdrlen - lineSize);
-    hdrlen -= lineSize;
+// Runs the head reader over the buffer, reading whenever it asks. On
+// success gives the status, the status line (null for a response without
+// head) and the content length (-1 when none was given); everything left
+// in the buffer is the start of the body.
+HRESULT HttpClient::ReadHead(ULONG *status, BSTR *line, int32_t *length) {
+    HttpHeadReader head;
+    HttpHeadStart(&head);
+    BSTR statusText = nullptr;
+    bool ended = false;
+    HRESULT hr = S_OK;
+    for (;;) {
+        HttpHeadStep step = HttpHeadNext(&head, buffer, &hdrlen, kBufferSize, ended);
+        if (step == kHttpHeadMore) {
+            ULONG got = 0;
+            if (FAILED(strm->Read(buffer + hdrlen, kBufferSize - hdrlen, &got))) {
+                hr = ChainRecord(kReceiveError, strm, IID_IStream);
+                goto fail;
+            }
+            hdrlen += got;
+            ended = got == 0;
+        } else if (step == kHttpHeadStatusLine) {
+            if (!(statusText = AnsiToBstr(buffer))) {
+                hr = ClearError(E_OUTOFMEMORY);
+                goto fail;
+            }
+        } else if (step == kHttpHeadDone || step == kHttpHeadNone) {
+            break;
+        } else {
+            hr = RaiseRecord(step == kHttpHeadLineTooLong ? kLineLongError : kInvalidError);
+            goto fail;
+        }
+    }
+    *status = head.status;
+    *line = statusText;
+    *length = head.contentLength;
+    return S_OK;
+fail:
+    SysFreeString(statusText);
+    return hr;
 }
 
 HRESULT HttpClient::ReceiveResponse(ULONG *status) {
     if (stage != kRequestSent)
         return RaiseRecord(kStageError);
     hdrlen = 0;
-    ULONG got = 0;
-    if (FAILED(strm->Read(buffer, kBufferSize, &got)))
-        return ChainRecord(kReceiveError, strm, IID_IStream);
-    hdrlen = got;
-    // Servers before HTTP/1.0 answer with the body alone.
-    if (hdrlen < 8 || _strnicmp(buffer, "HTTP/", 5) != 0) {
-        *status = 200;
-        stage = kResponseRead;
-        return S_OK;
-    }
-
+    ULONG code = 0;
     BSTR line = nullptr;
     int32_t length = -1;
-    int major = 0, minor = 0, code = 0;
-    uint32_t lineSize;
-    HRESULT hr = ReadHeadLine(&lineSize);
+    HRESULT hr = ReadHead(&code, &line, &length);
     if (FAILED(hr))
         return hr;
-    if (!ParseStatusLine(buffer, &major, &minor, &code) || major > 1)
-        return RaiseRecord(kInvalidError);
-    if (!(line = AnsiToBstr(buffer)))
-        return ClearError(E_OUTOFMEMORY);
-    for (;;) {
-        DropBuffered(lineSize);
-        hr = ReadHeadLine(&lineSize);
-        if (FAILED(hr))
-            goto fail;
-        if (buffer[0] == '\0')
-            break;
-        if (_strnicmp(buffer, "Content-Length:", 15) == 0)
-            length = ScanDecimal(buffer + 15);
-    }
-    DropBuffered(lineSize);
     SysFreeString(statusLine);
     statusLine = line;
     contentLength = length;
-    *status = (ULONG)code;
+    *status = code;
     stage = kResponseRead;
     return S_OK;
-fail:
-    SysFreeString(line);
-    return hr;
 }
 
 HRESULT HttpClient::GetStatusLine(BSTR *out) {

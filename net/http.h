@@ -19,9 +19,10 @@
 //     the server closes the connection first, so a count short of the one
 //     asked for marks the end of the body (0 at the very end). A failed
 //     read gives HTTP_E_RECEIVE.
-//   Write(buffer, count, written): sends request body bytes until the
-//     connection accepts no more; *written is the total. A failed write
-//     gives HTTP_E_SEND.
+//   Write(buffer, count, written): sends the count request body bytes,
+//     stopping early only when the connection accepts nothing; *written is
+//     the total. A count of 0 sends nothing. A failed write gives
+//     HTTP_E_SEND.
 //   read and written may be null. The other nine IStream operations clear
 //   the thread's error object and give E_NOTIMPL.
 
@@ -34,7 +35,7 @@
 #define HTTP_E_URI ((HRESULT)0x8004A203)        // SetUrl text of the wrong shape
 #define HTTP_E_SEND ((HRESULT)0x8004A204)       // writing to the connection failed (merged)
 #define HTTP_E_RECEIVE ((HRESULT)0x8004A205)    // reading from the connection failed (merged)
-#define HTTP_E_LINE_LONG ((HRESULT)0x8004A207)  // a response head line fills the buffer
+#define HTTP_E_LINE_LONG ((HRESULT)0x8004A207)  // the status line fills the buffer
 #define HTTP_E_INVALID \
     ((HRESULT)0x8004A208)  // bad status line, version above 1, or
                            // the connection ended inside the head
@@ -57,8 +58,10 @@ struct IHttpClient : public IUnknown {
     // A length above 2147483647 gives E_NOTIMPL (no error object).
     virtual HRESULT STDMETHODCALLTYPE SetRequestLength(ULONGLONG length) = 0;
     // Stage 0 to 1. Connects to the host (port 80 unless the host names
-    // one) and sends, with no other header:
+    // one, as HostTextPort of net/decimal.h reads it) and sends, with no
+    // other header:
     //   "<method or GET> <path> HTTP/1.0\r\n"
+    //   "Host: <host name>[:<port>]\r\n"   (the port only when it is not 80)
     //   ["Content-Length: <n>\r\n"]
     //   "\r\n"
     // HTTP_E_MISSING without host or path; HTTP_E_CONNECT when connecting
@@ -71,9 +74,10 @@ struct IHttpClient : public IUnknown {
     // than 8 bytes in its first read has no head: status 200, and what
     // arrived is the start of the body. Otherwise the first line must read
     // "HTTP/<major>.<minor> <status>" with major at most 1, and of the other
-    // lines only Content-Length is kept. HTTP_E_RECEIVE, HTTP_E_LINE_LONG
-    // (a line of 1024 bytes or more) or HTTP_E_INVALID on failure, which
-    // leaves the stage at 1.
+    // lines only Content-Length is kept; header lines of any length are
+    // read (net/httphead.h), one longer than 1024 bytes is skipped whole.
+    // HTTP_E_RECEIVE, HTTP_E_LINE_LONG (a status line of 1024 bytes or
+    // more) or HTTP_E_INVALID on failure, which leaves the stage at 1.
     virtual HRESULT STDMETHODCALLTYPE ReceiveResponse(ULONG *status) = 0;
     // Stage 2. New copy of the status line without its line end and S_OK;
     // null and S_FALSE when the response had no head. E_OUTOFMEMORY (no

@@ -2,22 +2,11 @@
 
 #include "net/tcp.h"
 
-#include <ctype.h>
+#include "net/decimal.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-int32_t ScanDecimal(const char *text) {
-    while (isspace((unsigned char)*text))
-        ++text;
-    bool negative = *text == '-';
-    if (*text == '-' || *text == '+')
-        ++text;
-    uint32_t value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text)
-        value = value * 10 + (uint32_t)(*text - '0');
-    return (int32_t)(negative ? 0u - value : value);
-}
 
 namespace {
 
@@ -286,12 +275,10 @@ HRESULT Node::ConnectByName(LPCOLESTR host, USHORT defaultPort, ITcpConnection *
     char text[kNameBufferSize];
     if (!ToAnsiName(host, text))
         return ClearError(E_UNEXPECTED);
-    USHORT port = defaultPort;
+    USHORT port = HostTextPort(text, defaultPort);
     char *colon = strchr(text, ':');
-    if (colon) {
+    if (colon)
         *colon = '\0';
-        port = (USHORT)ScanDecimal(colon + 1);
-    }
     hostent *found = gethostbyname(text);
     if (!found)
         return RaiseWindowsError(WSAGetLastError());

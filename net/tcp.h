@@ -99,9 +99,4 @@ struct ITcpNode : public IUnknown {
 // error object installed, when Winsock cannot start.
 ITcpNode *TcpStartup(void);
 
-// Reads a decimal number as atoi does: leading blanks, one optional sign,
-// digits up to the first non-digit; no digits gives 0. Wraps modulo 2^32
-// where atoi would overflow.
-int32_t ScanDecimal(const char *text);
-
 #endif

@@ -33,9 +33,10 @@ bool IsSizeBlank(char c) {
     return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
-// Reads an unsigned 32-bit decimal: blanks, one sign, digits; a value beyond
-// 32 bits saturates and '-' negates modulo 2^32. Without any digit nothing
-// is consumed. Returns where reading stopped.
+// Reads an unsigned 32-bit decimal as strtoul does: blanks, one sign,
+// digits; a magnitude beyond 32 bits reads as 2^32 - 1 whatever its sign,
+// otherwise '-' negates modulo 2^32. Without any digit nothing is consumed.
+// Returns where reading stopped.
 char *ReadSize(char *field, uint32_t *size) {
     char *p = field;
     while (IsSizeBlank(*p))
@@ -54,9 +55,7 @@ char *ReadSize(char *field, uint32_t *size) {
         else
             value = value * 10 + digit;
     }
-    if (overflow)
-        value = UINT32_MAX;
-    *size = negative ? 0u - value : value;
+    *size = overflow ? UINT32_MAX : negative ? 0u - value : value;
     return p;
 }
 

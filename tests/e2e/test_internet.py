@@ -12,6 +12,8 @@ from e2e import (ACCEPT_ALL, BUILD, SAMPLE, SAMPLE_FILES, SAMPLE_MESSAGE, Instal
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
 from netfixture import CLOSED  # noqa: E402
+from ftp_mirror_server import MirrorFtpServer  # noqa: E402
+from http_script_server import ScriptedHttpServer  # noqa: E402
 
 MIRROR = os.path.join(BUILD, "mirror")
 
@@ -72,6 +74,65 @@ class InternetTest(InstallerTest):
     def test_installs_from_the_web_server(self):
         run = self.run_installer(self.web_installer(self.nginx(mirror_files()), CLOSED), ACCEPT_ALL)
         self.assertInstalled(run)
+
+    def assertFtpDialogue(self, commands):
+        """The anonymous login, binary type, then one PORT and RETR a file."""
+        expected = ["USER anonymous", r"PASS \S+@\S+", "TYPE I"] + \
+            [r"PORT 127,0,0,1,\d+,\d+", r"RETR /dat/[0-9a-v]{32}"] * len(SAMPLE_FILES)
+        self.assertEqual(len(commands), len(expected), commands)
+        for pattern, command in zip(expected, commands):
+            self.assertRegex(command, "^" + pattern + "$")
+
+    def test_installs_from_a_name_based_virtual_host(self):
+        # One nginx port, two sites: the default one serves an empty folder,
+        # the one named "localhost" the mirror.
+        empty = os.path.join(self.work, "empty")
+        os.makedirs(empty)
+        server = netfixture.start_nginx(self.work, empty,
+                                        {"localhost": self.web_root(mirror_files())})
+        self.servers.append(server)
+        run = self.run_installer(self.web_installer(f"localhost:{server.port}", CLOSED),
+                                 ACCEPT_ALL)
+        self.assertInstalled(run)
+
+    def test_long_header_lines_install_over_http(self):
+        cases = {
+            "a header line of 4 KB": [b"Content-Security-Policy: " + b"p" * 4096],
+            "64 header lines of 1 KB": [b"X-Line-%02d: " % i + b"k" * 1013 for i in range(64)],
+        }
+        for name, headers in cases.items():
+            with self.subTest(name):
+                self.restart()
+                web = ScriptedHttpServer(mirror_files(), headers)
+                ftp = MirrorFtpServer(mirror_files())
+                self.servers += [web, ftp]
+                run = self.run_installer(
+                    self.web_installer(f"127.0.0.1:{web.port}", f"127.0.0.1:{ftp.port}"),
+                    ACCEPT_ALL)
+                self.assertInstalled(run)
+                # Each file once, and the FTP server never asked.
+                self.assertEqual(len(web.requests), len(SAMPLE_FILES), web.requests)
+                self.assertEqual(len(set(web.requests)), len(SAMPLE_FILES), web.requests)
+                self.assertEqual(ftp.connections, 0)
+
+    def test_long_ftp_reply_lines(self):
+        long = b"x" * 1000
+        cases = {
+            "a 1000-character line inside the greeting":
+                dict(greeting=b"220-Welcome\r\n220-" + long + b"\r\n220 ready\r\n"),
+            "a 1000-character 150": dict(opening=b"150 " + long + b"\r\n"),
+            "the 226 in the same piece as a long 150":
+                dict(opening=b"150 " + long + b"\r\n", together=True),
+        }
+        for name, replies in cases.items():
+            with self.subTest(name):
+                self.restart()
+                ftp = MirrorFtpServer(mirror_files(), **replies)
+                self.servers.append(ftp)
+                run = self.run_installer(self.web_installer(CLOSED, f"127.0.0.1:{ftp.port}"),
+                                         ACCEPT_ALL)
+                self.assertInstalled(run)
+                self.assertFtpDialogue(ftp.commands)
 
     def test_falls_back_to_ftp_over_one_login(self):
         # (web server, FTP server): nginx answering 404 for everything, or

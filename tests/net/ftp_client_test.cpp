@@ -12,6 +12,15 @@
 namespace {
 
 const std::string kLong(300, 'x');
+const std::string kLong1000(1000, 'l');
+// 600 lines of 128 bytes: a greeting that never reaches its final line
+// within the reply limit.
+const std::string kHugeGreeting = [] {
+    std::string text;
+    for (int i = 0; i < 600; ++i)
+        text += "220-" + std::string(122, 'g') + "\r\n";
+    return text + "220 ready\r\n";
+}();
 const std::string kName248(248, 'n');
 const std::string kName249(249, 'n');
 const std::wstring kWide248(248, L'n');
@@ -107,23 +116,34 @@ const std::vector<ClientCase> &Cases() {
          kFtpConnectFailed,
          "unable to connect to FTP server: 120 Service ready in 5 minutes",
          ""},
-        {"ReplyOf256BytesWithoutLineEnd",
-         {"S220 " + std::string(252, 'x')},
-         Nothing,
-         kFtpReplyTooLong,
-         "the response from the FTP server was too long",
-         ""},
+        // Lines of any length: a longer line keeps its first 192 bytes.
+        {"LongLinesInRepliesAreCut",
+         {"S220-Welcome\r\n220-" + kLong1000 + "\r\n220 ready\r\n", "L",
+          "S331 " + kLong1000 + "\r\n", "L", "S230 in\r\n", "L", "S550 " + kLong1000 + "\r\n"},
+         [](IFtpClient *c, std::string *) {
+             HRESULT hr = LogIn(c);
+             return FAILED(hr) ? hr : c->Delete(L"f");
+         },
+         (HRESULT)0x8004F626,
+         "550 " + kLong1000.substr(0, 188),
+         std::string(kLoginSent) + "DELE f\r\n"},
         {"ReplyLineOf255BytesBeforeCrLf",
-         {"S220 " + std::string(251, 'x') + "\r\n"},
+         {"S220 " + std::string(251, 'x') + "\r\n", "L", "S530 " + std::string(251, 'y') + "\r\n"},
+         JustLogIn,
+         (HRESULT)0x8004F612,
+         "530 " + std::string(188, 'y'),
+         "USER anonymous\r\n"},
+        {"ReplyLineOf254BytesBeforeCrLfIsKeptWhole",
+         {"S220 ready\r\n", "L", "S530 " + std::string(250, 'y') + "\r\n"},
+         JustLogIn,
+         (HRESULT)0x8004F612,
+         "530 " + std::string(250, 'y'),
+         "USER anonymous\r\n"},
+        {"GreetingOfMoreThan64KiB",
+         {"S" + kHugeGreeting},
          Nothing,
          kFtpReplyTooLong,
          "the response from the FTP server was too long",
-         ""},
-        {"ReplyLineOf254BytesBeforeCrLfFits",
-         {"S220 " + std::string(250, 'x') + "\r\n"},
-         Nothing,
-         S_OK,
-         "",
          ""},
         {"EndOfFileInsideAReply",
          {"S220 ready\r\n", "L", "S331 send pa", "C"},
@@ -240,6 +260,17 @@ const std::vector<ClientCase> &Cases() {
          Join({kLogin,
                kPortOk,
                {"L", "S150 Opening data connection\r\n226 Transfer complete\r\n", "Ohello"}}),
+         [](IFtpClient *c, std::string *got) {
+             HRESULT hr = LogIn(c);
+             if (SUCCEEDED(hr))
+                 hr = c->Retrieve(L"f", 0);
+             return FAILED(hr) ? hr : ReadAll(c, got);
+         },
+         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR f\r\n", "hello"},
+        {"Long150And226InOneWrite",
+         Join({kLogin,
+               kPortOk,
+               {"L", "S150 " + kLong1000 + "\r\n226 Transfer complete\r\n", "Ohello"}}),
          [](IFtpClient *c, std::string *got) {
              HRESULT hr = LogIn(c);
              if (SUCCEEDED(hr))

@@ -4,7 +4,9 @@ Each request path names a case; the server reads the request head (and a
 body of its Content-Length), then sends exactly the case's bytes and closes.
 The case "/echo" (and "/", and any path below "/echo/") answers with the
 exact bytes the client sent, so a test can assert on the whole request.
-Every wait is bounded by socket time-outs.
+Given files, it is also a mirror: "/dat/<name>" answers 200 with the
+given header lines and the file. Every path asked for is recorded in
+order. Every wait is bounded by socket time-outs.
 """
 
 import socket
@@ -32,9 +34,13 @@ CANNED = {
     "/bad-status": _head(b"HTTP/1.0 OK") + b"body",
     "/lower-case": _head(b"http/1.0 200 OK") + b"body",
     # A head line of 1022 bytes and its CR LF fill the 1024-byte buffer
-    # exactly; one byte more cannot be read.
+    # exactly; longer header lines are skipped, a longer status line cannot
+    # be read.
     "/line-1022": _head(b"HTTP/1.0 200 OK", b"X: " + b"a" * 1019) + b"body",
     "/line-1023": _head(b"HTTP/1.0 200 OK", b"X: " + b"a" * 1020) + b"body",
+    "/header-4k": _head(b"HTTP/1.0 200 OK", b"Content-Security-Policy: " + b"p" * 4096,
+                        b"Content-Length: 4") + b"body",
+    "/status-1023": _head(b"HTTP/1.0 200 " + b"s" * 1010) + b"body",
     "/junk-head": b"HTTP/1.0 200 OK\r\n" + bytes([0, 13, 255, 7]) * 600,
     "/cut-head": b"HTTP/1.0 200 OK\r\nServer: scripted",
     "/cut-body": _head(b"HTTP/1.0 200 OK", b"Content-Length: 1000") + BODY_300,
@@ -79,8 +85,12 @@ def _path(request):
     return target.split("?")[0]
 
 
-def _answer(conn, path, request):
-    if path == "/" or path == "/echo" or path.startswith("/echo/"):
+def _answer(conn, path, request, files, headers):
+    name = path[len("/dat/"):] if path.startswith("/dat/") else None
+    if name in files:
+        conn.sendall(_head(b"HTTP/1.0 200 OK", *headers,
+                           b"Content-Length: %d" % len(files[name])) + files[name])
+    elif path == "/" or path == "/echo" or path.startswith("/echo/"):
         conn.sendall(_head(b"HTTP/1.0 200 OK",
                            b"Content-Length: %d" % len(request)) + request)
     elif path == "/drip":
@@ -92,12 +102,14 @@ def _answer(conn, path, request):
         conn.sendall(CANNED.get(path, _head(b"HTTP/1.0 500 No Such Case")))
 
 
-def _serve(conn):
+def _serve(conn, server):
     with conn:
         conn.settimeout(WAIT)
         try:
             request = _read_request(conn)
-            _answer(conn, _path(request), request)
+            path = _path(request)
+            server.requests.append(path)
+            _answer(conn, path, request, server.files, server.headers)
             # Half-close, then wait for the client to hang up: closing with
             # unread bytes would reset the connection under the client.
             conn.shutdown(socket.SHUT_WR)
@@ -108,7 +120,13 @@ def _serve(conn):
 
 
 class ScriptedHttpServer:
-    def __init__(self):
+    """files: {name: bytes} served under /dat/ with the extra header lines
+    headers (bytes each, without line end)."""
+
+    def __init__(self, files=None, headers=()):
+        self.files = dict(files or {})
+        self.headers = tuple(headers)
+        self.requests = []   # paths, in the order they were asked for
         self.sock = socket.socket()
         self.sock.bind(("127.0.0.1", 0))
         self.sock.listen(16)
@@ -122,7 +140,7 @@ class ScriptedHttpServer:
                 conn, _ = self.sock.accept()
             except OSError:
                 return
-            threading.Thread(target=_serve, args=(conn,), daemon=True).start()
+            threading.Thread(target=_serve, args=(conn, self), daemon=True).start()
 
     def stop(self):
         try:

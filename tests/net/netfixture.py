@@ -78,9 +78,17 @@ def pattern(size, seed):
     return bytes(out)
 
 
-def start_nginx(workdir, root):
-    """nginx serving root, one process in the foreground."""
+def start_nginx(workdir, root, names=None):
+    """nginx serving root, one process in the foreground. names:
+    {server name: folder} adds name-based servers on the same port; root
+    stays the default for requests that name none of them."""
     port = free_port()
+    named = "".join("""
+    server {
+        listen 127.0.0.1:%d;
+        server_name %s;
+        root %s;
+    }""" % (port, name, folder) for name, folder in (names or {}).items())
     prefix = os.path.join(workdir, "nginx")
     os.makedirs(prefix, exist_ok=True)
     conf = os.path.join(prefix, "nginx.conf")
@@ -99,11 +107,11 @@ http {
     uwsgi_temp_path %(p)s/uwsgi;
     scgi_temp_path %(p)s/scgi;
     server {
-        listen 127.0.0.1:%(port)d;
+        listen 127.0.0.1:%(port)d default_server;
         root %(root)s;
-    }
+    }%(named)s
 }
-""" % {"p": prefix, "port": port, "root": root})
+""" % {"p": prefix, "port": port, "root": root, "named": named})
     log = open(os.path.join(prefix, "stdout.log"), "w")
     return started("nginx", ["nginx", "-p", prefix, "-e",
                               os.path.join(prefix, "error.log"), "-c", conf],

@@ -216,14 +216,4 @@ TEST_F(TcpTest, ConnectionAnswersItsInterfaces) {
     client->Release();
 }
 
-TEST(ScanDecimal, ReadsLikeAtoi) {
-    struct {
-        const char *text;
-        int32_t value;
-    } cases[] = {{"21", 21}, {"  +21x", 21}, {"-5", -5},       {"", 0},
-                 {"x1", 0},  {"\t 7", 7},    {"4294967297", 1}};
-    for (const auto &c : cases)
-        EXPECT_EQ(c.value, ScanDecimal(c.text)) << c.text;
-}
-
 }  // namespace

@@ -56,6 +56,10 @@ TEST(Description, InstallLineFields) {
         {kName + ":2147483648:a", -1, 0, "", false},
         {kName + ":99999999999:a", -1, 0, "", false},
         {kName + ":-5:a", -1, 0, "", false},
+        // A magnitude beyond 32 bits reads as 4294967295 whatever its sign;
+        // negated it must not wrap round to a small size.
+        {kName + ":-4294967296:a", -1, 0, "", false},
+        {kName + ":-99999999999:a", -1, 0, "", false},
         {kName + ": :a", -1, 0, "", false},
         {kName + ":+:a", -1, 0, "", false},
         {kName + ":12", -1, 0, "", false},

@@ -1,0 +1,143 @@
+// The response head reader fed from memory, as the HTTP client feeds it:
+// the first read takes what fits, later reads arrive in pieces of a chosen
+// size, so a head is seen split at many points.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "net/httphead.h"
+
+namespace {
+
+constexpr uint32_t kCapacity = 1024;
+
+struct Outcome {
+    HttpHeadStep step;
+    uint32_t status = 0;
+    std::string statusLine = "<none>";
+    int32_t contentLength = -1;
+    std::string body;  // what was held at the end and what was never read
+};
+
+// Reads response with a first read of at most `first` bytes and then reads
+// of at most `piece` bytes, never holding more than the buffer.
+Outcome ReadHead(const std::string &response, size_t first, size_t piece) {
+    char buffer[kCapacity];
+    uint32_t held = 0;
+    size_t offset = 0;
+    bool ended = false;
+    bool firstRead = true;
+    HttpHeadReader head;
+    HttpHeadStart(&head);
+    Outcome out;
+    for (;;) {
+        out.step = HttpHeadNext(&head, buffer, &held, kCapacity, ended);
+        EXPECT_LE(held, kCapacity);
+        if (out.step == kHttpHeadMore) {
+            size_t want = std::min<size_t>(firstRead ? first : piece, kCapacity - held);
+            size_t got = std::min(want, response.size() - offset);
+            memcpy(buffer + held, response.data() + offset, got);
+            held += (uint32_t)got;
+            offset += got;
+            ended = got == 0;
+            firstRead = false;
+        } else if (out.step == kHttpHeadStatusLine) {
+            out.statusLine = buffer;
+        } else {
+            break;
+        }
+    }
+    out.status = head.status;
+    out.contentLength = head.contentLength;
+    if (out.step == kHttpHeadDone || out.step == kHttpHeadNone)
+        out.body = std::string(buffer, held) + response.substr(offset);
+    return out;
+}
+
+std::string Head(const std::string &statusLine, const std::string &headers = "") {
+    return statusLine + "\r\n" + headers + "\r\n";
+}
+
+TEST(HttpHead, HeadsReadWhateverTheReadSizes) {
+    const std::string ok = "HTTP/1.0 200 OK";
+    const std::string kb(1022, 'k');
+    std::string lines64;
+    for (int i = 0; i < 64; ++i)
+        lines64 += "X-Line-" + std::to_string(i) + ": " + kb + "\r\n";
+    struct {
+        const char *name;
+        std::string response;
+        HttpHeadStep step;
+        uint32_t status;
+        std::string statusLine;
+        int32_t contentLength;
+        std::string body;
+    } cases[] = {
+        {"no head", "no head here, just the body", kHttpHeadNone, 200, "<none>", -1,
+         "no head here, just the body"},
+        {"nothing at all", "", kHttpHeadNone, 200, "<none>", -1, ""},
+        {"status and body", Head("HTTP/1.0 404 Not Found") + "missing", kHttpHeadDone, 404,
+         "HTTP/1.0 404 Not Found", -1, "missing"},
+        {"content length any case",
+         Head("HTTP/1.1 200 OK", "content-LENGTH:   42\r\nX: 7\r\n") + "x", kHttpHeadDone, 200,
+         "HTTP/1.1 200 OK", 42, "x"},
+        {"bare LF and stray CR", "HTTP/1.0 301 Moved\rjunk\nContent-Length: 4\n\nbody",
+         kHttpHeadDone, 301, "HTTP/1.0 301 Moved", 4, "body"},
+        {"header line of 4 KB",
+         Head(ok,
+              "Content-Security-Policy: " + std::string(4096, 'p') + "\r\nContent-Length: 4\r\n") +
+             "body",
+         kHttpHeadDone, 200, ok, 4, "body"},
+        {"64 header lines of 1 KB", Head(ok, lines64) + "body", kHttpHeadDone, 200, ok, -1, "body"},
+        {"header line filling the buffer to its last byte",
+         Head(ok, "X: " + std::string(1019, 'a') + "\r\n") + "body", kHttpHeadDone, 200, ok, -1,
+         "body"},
+        {"header line one byte longer", Head(ok, "X: " + std::string(1020, 'a') + "\r\n") + "body",
+         kHttpHeadDone, 200, ok, -1, "body"},
+        // A line whose text is empty ends the head, however long the
+        // bytes between its CR and its LF.
+        {"long line with empty text", ok + "\r\n\r" + std::string(3000, 'z') + "\nbody",
+         kHttpHeadDone, 200, ok, -1, "body"},
+        {"status line filling the buffer", Head("HTTP/1.0 200 " + std::string(1009, 's')) + "b",
+         kHttpHeadDone, 200, "HTTP/1.0 200 " + std::string(1009, 's'), -1, "b"},
+        {"status line one byte longer", Head("HTTP/1.0 200 " + std::string(1010, 's')),
+         kHttpHeadLineTooLong, 0, "<none>", -1, ""},
+        {"lower-case status line", Head("http/1.0 200 OK") + "body", kHttpHeadInvalid, 0, "<none>",
+         -1, ""},
+        {"version 2", Head("HTTP/2.0 200 OK"), kHttpHeadInvalid, 0, "<none>", -1, ""},
+        {"no status number", Head("HTTP/1.0 OK"), kHttpHeadInvalid, 0, "<none>", -1, ""},
+        {"ends inside the head", "HTTP/1.0 200 OK\r\nServer: scripted", kHttpHeadInvalid, 200, ok,
+         -1, ""},
+        {"ends inside a long line", Head(ok).substr(0, ok.size() + 2) + std::string(5000, 'l'),
+         kHttpHeadInvalid, 200, ok, -1, ""},
+        {"ends inside the status line", "HTTP/1.0 200 OK", kHttpHeadInvalid, 0, "<none>", -1, ""},
+        {"binary junk after the status line",
+         ok + "\r\n" + std::string("\0\r\xff\x07", 4) + std::string(2400, '\x01'), kHttpHeadInvalid,
+         200, ok, -1, ""},
+    };
+    for (const auto &c : cases) {
+        for (size_t piece : {1, 3, 64, 1024}) {
+            SCOPED_TRACE(std::string(c.name) + ", reads of " + std::to_string(piece));
+            Outcome out = ReadHead(c.response, kCapacity, piece);
+            EXPECT_EQ(c.step, out.step);
+            if (c.step == kHttpHeadDone || c.step == kHttpHeadNone || c.statusLine != "<none>") {
+                EXPECT_EQ(c.status, out.status);
+                EXPECT_EQ(c.statusLine, out.statusLine);
+            }
+            EXPECT_EQ(c.contentLength, out.contentLength);
+            EXPECT_EQ(c.body, out.body);
+        }
+    }
+}
+
+TEST(HttpHead, AFirstReadOfFewerThanEightBytesHasNoHead) {
+    std::string response = Head("HTTP/1.0 200 OK") + "body";
+    Outcome out = ReadHead(response, 7, 1024);
+    EXPECT_EQ(kHttpHeadNone, out.step);
+    EXPECT_EQ(200u, out.status);
+    EXPECT_EQ(response, out.body);
+    EXPECT_EQ(kHttpHeadDone, ReadHead(response, 8, 1).step);
+}
+
+}  // namespace

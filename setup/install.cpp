@@ -162,15 +162,18 @@ bool CanReplace(const char *name) {
     return true;
 }
 
-// Moves the verified replacement, still open as file, over the old file.
-// The bytes reach the disk before the move, so that a power cut leaves
-// either the old file or the whole new one under the name.
-bool CommitReplacement(HANDLE file, const char *replacement, const char *name) {
-    if (!FlushFileBuffers(file)) {
+// Closes the verified replacement, *file, and moves it over the old file;
+// *file is closed and set to none on every path. The bytes reach the disk
+// before the move, so that a power cut leaves either the old file or the
+// whole new one under the name.
+bool CommitReplacement(HANDLE *file, const char *replacement, const char *name) {
+    bool flushed = FlushFileBuffers(*file) != FALSE;
+    if (!flushed)
         CopyError("Error writing output file", LastErrorText());
+    CloseHandle(*file);
+    *file = INVALID_HANDLE_VALUE;
+    if (!flushed)
         return false;
-    }
-    CloseHandle(file);
     if (!MoveFileExA(replacement, name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         FileError("Can't open file '%s' for writing", name, LastErrorText());
         return false;
@@ -201,15 +204,11 @@ int32_t InstallFile(const InstallLine *line) {
         FileError("Can't open file '%s' for writing", line->fileName, LastErrorText());
     } else if (WfsOpen(&line->digest) < 0) {
         FileError("Can't find data for file '%s'", line->fileName, WfsLastError());
-    } else if (CopyData(file, line) == 0) {
-        if (!replacing) {
+    } else if (CopyData(file, line) == 0 &&
+               (!replacing || CommitReplacement(&file, replacement, line->fileName))) {
+        if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
-            return 0;
-        }
-        HANDLE committed = file;
-        file = INVALID_HANDLE_VALUE;  // closed by the commit, whatever its outcome
-        if (CommitReplacement(committed, replacement, line->fileName))
-            return 0;
+        return 0;
     }
 
     // Nothing half-written stays behind; the old file, if any, is untouched.

@@ -42,6 +42,7 @@ class Run:
         self.prefix = prefix
         self.boxes = []
         self.exit_code = None
+        self.exit_ms = None   # when the robot saw the program end
         self.robot_code = None
         self.raw = ""
 
@@ -65,27 +66,19 @@ class Run:
         return values
 
 
-class InstallerTest(unittest.TestCase):
-    """Base class: run() an installer with a robot script in a fresh prefix."""
+class Sandbox:
+    """A work folder with a fresh Wine prefix in it, for installer runs.
+    Sandboxes are independent: several can run installers at once."""
 
-    def setUp(self):
-        # A missing template fails rather than skips: a skipped run would
-        # look like a passed one in ctest.
-        if not (BUILD and TEMPLATE):
-            self.fail("E2E_BUILD and E2E_WINE_TEMPLATE must be set (scripts/test sets them)")
+    def open_sandbox(self):
         self.work = tempfile.mkdtemp(prefix="e2e-")
         self.prefix = os.path.join(self.work, "prefix")
         subprocess.run(["cp", "-a", TEMPLATE, self.prefix], check=True)
 
-    def tearDown(self):
+    def close_sandbox(self):
         if hasattr(self, "work"):
             self.wine_env_run(["wineserver", "-k"])
             shutil.rmtree(self.work, ignore_errors=True)
-
-    def restart(self):
-        """A fresh prefix, for the next case of a table."""
-        self.tearDown()
-        self.setUp()
 
     def wine_env(self) -> dict:
         env = dict(os.environ)
@@ -97,12 +90,21 @@ class InstallerTest(unittest.TestCase):
     def wine_env_run(self, command, **kwargs):
         return subprocess.run(command, env=self.wine_env(), capture_output=True, **kwargs)
 
-    def run_installer(self, exe: str, script: str, args=(), timeout=60, cwd=None) -> Run:
+    def robot_command(self, exe: str, script: str, args=(), timeout=60) -> list:
         script_path = os.path.join(self.work, "script.txt")
         with open(script_path, "w") as f:
             f.write(script.strip() + "\n")
-        command = ["wine", ROBOT, "--timeout", str(timeout), script_path, "--", exe, *args]
+        return ["wine", ROBOT, "--timeout", str(timeout), script_path, "--", exe, *args]
+
+    def run_installer(self, exe: str, script: str, args=(), timeout=60, cwd=None,
+                      before_wait=None) -> Run:
+        """Runs exe under the robot. before_wait, when given, is called once
+        the robot has ended, before waiting for the prefix's other
+        programs to end."""
+        command = self.robot_command(exe, script, args, timeout)
         proc = self.wine_env_run(command, timeout=timeout + 60, cwd=cwd or self.work, text=True)
+        if before_wait:
+            before_wait()
         # The registry reaches user.reg when the prefix's server ends.
         self.wine_env_run(["wineserver", "-w"], timeout=60)
         run = Run(self.prefix)
@@ -115,6 +117,7 @@ class InstallerTest(unittest.TestCase):
             record = json.loads(line)
             if "exit" in record:
                 run.exit_code = record["exit"]
+                run.exit_ms = record["ms"]
             elif "caption" in record:
                 run.boxes.append(record)
         return run
@@ -123,6 +126,25 @@ class InstallerTest(unittest.TestCase):
         """Runs a Windows program of the test in this prefix; its output."""
         proc = self.wine_env_run(["wine", *command], text=True, timeout=120)
         return proc.stdout
+
+
+class InstallerTest(Sandbox, unittest.TestCase):
+    """Base class: run() an installer with a robot script in a fresh prefix."""
+
+    def setUp(self):
+        # A missing template fails rather than skips: a skipped run would
+        # look like a passed one in ctest.
+        if not (BUILD and TEMPLATE):
+            self.fail("E2E_BUILD and E2E_WINE_TEMPLATE must be set (scripts/test sets them)")
+        self.open_sandbox()
+
+    def tearDown(self):
+        self.close_sandbox()
+
+    def restart(self):
+        """A fresh prefix, for the next case of a table."""
+        self.tearDown()
+        self.setUp()
 
     def assertCleanRun(self, run: Run):
         self.assertEqual(run.robot_code, 0, "robot failed:\n" + run.raw)

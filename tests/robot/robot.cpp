@@ -1,7 +1,9 @@
 // The UI robot: starts a program, answers each top-level dialog or message
 // box it shows (window class "#32770") by a script, and writes a transcript
 // of every box it met (caption, text, owner, buttons, icon) as JSON lines on
-// its standard output, ending with the program's exit code.
+// its standard output, ending with the program's exit code. Each line has
+// "ms", the milliseconds since the program started, taken once the robot
+// has acted on it.
 //
 //   robot [--timeout SECONDS] SCRIPT -- PROGRAM [ARGUMENTS...]
 //
@@ -15,6 +17,8 @@
 //   click BUTTON        like press, but on a box met earlier (the status
 //                       window's Cancel, say): waits until the earlier box
 //                       with that button exists, then clicks it
+//   sleep MS            wait, then go on with the next step (before a click,
+//                       to act while the program is in the middle of a step)
 // A box that appears when the script has no step left, or a program that
 // does not end within the timeout, fails the run: the robot ends the program
 // and exits with 2. Otherwise it exits with 0.
@@ -237,6 +241,12 @@ Box Describe(HWND window) {
     return box;
 }
 
+DWORD programStart;
+
+std::string Elapsed() {
+    return ", \"ms\": " + std::to_string(GetTickCount() - programStart);
+}
+
 void PrintBox(const Box &box, const char *extra) {
     std::string line =
         "{\"caption\": " + Json(box.caption) + ", \"text\": " + Json(box.text) +
@@ -250,7 +260,7 @@ void PrintBox(const Box &box, const char *extra) {
                 "\": " + Json(box.fields[i].second);
     line += "}";
     line += extra;
-    line += "}";
+    line += Elapsed() + "}";
     printf("%s\n", line.c_str());
     fflush(stdout);
 }
@@ -358,6 +368,7 @@ int main(int argc, char **argv) {
         printf("{\"error\": \"cannot start program\", \"code\": %lu}\n", GetLastError());
         return 2;
     }
+    programStart = GetTickCount();
 
     std::vector<HWND> seen;
     std::vector<Box> boxes;
@@ -370,11 +381,16 @@ int main(int argc, char **argv) {
             failed = true;
             break;
         }
+        if (next < steps.size() && steps[next].verb == "sleep") {
+            Sleep(atoi(steps[next++].argument.c_str()));
+            continue;
+        }
         // A "click" step acts on a box met earlier.
         if (next < steps.size() && steps[next].verb == "click") {
             for (const Box &box : boxes)
                 if (IsWindow(box.window) && Press(box.window, steps[next].argument)) {
-                    printf("{\"clicked\": %s}\n", Json(steps[next].argument).c_str());
+                    printf("{\"clicked\": %s%s}\n", Json(steps[next].argument).c_str(),
+                           Elapsed().c_str());
                     next++;
                     break;
                 }
@@ -442,7 +458,8 @@ int main(int argc, char **argv) {
     }
     DWORD code = 0;
     GetExitCodeProcess(child.hProcess, &code);
-    printf("{\"exit\": %lu, \"unused_steps\": %u}\n", code, (unsigned)(steps.size() - next));
+    printf("{\"exit\": %lu, \"unused_steps\": %u%s}\n", code, (unsigned)(steps.size() - next),
+           Elapsed().c_str());
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return failed ? 2 : 0;

@@ -207,6 +207,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetRemoteName(BSTR *name) override { return NameAndPort(peer, name); }
 
+    // Wine reports a reset that arrives while select waits as the end of the
+    // data; the store's digest check refuses data cut short either way.
     HRESULT STDMETHODCALLTYPE Read(void *buffer, ULONG count, ULONG *read) override {
         int got;
         while ((got = recv(sock, (char *)buffer, ClampCount(count), 0)) == SOCKET_ERROR) {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/errtext.h"
 #include "net/tcp.h"
-#include "setup/errtext.h"
 #include "tests/net/nettest.h"
 
 namespace {

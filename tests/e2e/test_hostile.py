@@ -10,8 +10,10 @@ untouched unless the new one was verified, and the registry record exists
 only after a complete run.
 
 The stalled cases wait out the installer's own bounds (30 s for a connect,
-60 s of silence), so the cases run side by side, each in a prefix of its
-own: the table takes about as long as its slowest case, about two minutes.
+60 s of silence; the product's, not shorter ones for the tests), so the
+cases run side by side, each in a prefix of its own, the slow ones first:
+the table takes a few minutes rather than the quarter of an hour its cases
+would take one after another.
 """
 import concurrent.futures
 import os

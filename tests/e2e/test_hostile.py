@@ -18,7 +18,10 @@ would take one after another.
 import concurrent.futures
 import os
 import shutil
+import subprocess
 import sys
+import tempfile
+import time
 import unittest
 
 from e2e import BUILD, TEMPLATE, Sandbox, installer
@@ -182,12 +185,16 @@ def digest_name() -> str:
 
 
 class Case(Sandbox):
-    """One row of the table, run in a sandbox of its own."""
+    """One row of the table, run in a sandbox of its own on display."""
 
-    def __init__(self, name, http_server, ftp_server, expected, options):
+    def __init__(self, display, name, http_server, ftp_server, expected, options):
+        self.display = display
         self.name, self.expected, self.options = name, expected, options.split()
         self.http_spec, self.ftp_spec = http_server, ftp_server
         self.servers = []
+
+    def wine_env(self) -> dict:
+        return dict(super().wine_env(), DISPLAY=self.display)
 
     def start(self, spec):
         if spec is None:
@@ -249,14 +256,43 @@ class Case(Sandbox):
         return self
 
 
+class PrivateDisplay:
+    """An X server of the table's own. Each prefix draws a full-screen
+    virtual desktop, and the table's would cover the windows of the tests
+    running beside it, whose robot reads icons off the screen."""
+
+    def __enter__(self):
+        self.folder = tempfile.mkdtemp(prefix="xvfb-")
+        number = os.path.join(self.folder, "display")
+        with open(number, "w") as out:
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(out.fileno()), "-screen", "0", "1024x768x24",
+                 "-nolisten", "tcp"], pass_fds=(out.fileno(),), stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            with open(number) as f:
+                text = f.read().strip()
+            if text:
+                return ":" + text
+            if self.xvfb.poll() is not None:
+                break
+            time.sleep(0.1)
+        raise RuntimeError("Xvfb did not start")
+
+    def __exit__(self, *exc):
+        self.xvfb.terminate()
+        self.xvfb.wait(10)
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
 class HostileServerTest(unittest.TestCase):
     def setUp(self):
         if not (BUILD and TEMPLATE):
             self.fail("E2E_BUILD and E2E_WINE_TEMPLATE must be set (scripts/test sets them)")
 
     def test_every_case_ends_cleanly(self):
-        with concurrent.futures.ThreadPoolExecutor(PARALLEL) as pool:
-            cases = list(pool.map(lambda row: Case(*row).run(), CASES))
+        with PrivateDisplay() as display, \
+                concurrent.futures.ThreadPoolExecutor(PARALLEL) as pool:
+            cases = list(pool.map(lambda row: Case(display, *row).run(), CASES))
         for case in cases:
             with self.subTest(case.name):
                 self.check(case)

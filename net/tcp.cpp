@@ -8,7 +8,99 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 namespace {
+
+// Every socket is non-blocking and every wait for the peer goes through
+// WaitReady, so that no call can block the installer for ever.
+//
+// A connect ends after 30 s: an unanswered connect is given up by the
+// system's own SYN retries after about 21 s, so this bound rarely decides,
+// but it ends the connect that a server with a full listen queue would hold
+// open indefinitely.
+constexpr DWORD kConnectBoundMs = 30000;
+// Each wait for a byte to arrive, for room to send or for an FTP server's
+// data connection ends after 60 s of silence. The bound is on silence, not
+// on the whole transfer, so a slow link that keeps bytes coming is never
+// cut off; a minute covers the pauses of slow servers (a reverse lookup of
+// the client's address before the greeting, a file fetched from slow
+// storage before the first data byte) and still shows a user whose server
+// has died an error box within a minute.
+constexpr DWORD kIdleBoundMs = 60000;
+// How often a wait looks at the cancel flag: a cancelled run stops within
+// a tenth of a second.
+constexpr DWORD kCancelSliceMs = 100;
+
+// Set once by TcpCancel, from any thread; never cleared.
+std::atomic<bool> cancelled;
+
+enum class Readiness { kRead, kWrite, kConnected };
+
+// Waits until sock can be read (or accepted from), written, or has finished
+// connecting (successfully or not). 0 when it can; otherwise the Winsock
+// code: WSAETIMEDOUT after boundMs, WSAEINTR once TcpCancel was called, or
+// select's own failure.
+int WaitReady(SOCKET sock, Readiness want, DWORD boundMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (cancelled)
+            return WSAEINTR;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= boundMs)
+            return WSAETIMEDOUT;
+        DWORD slice = boundMs - elapsed < kCancelSliceMs ? boundMs - elapsed : kCancelSliceMs;
+        timeval wait = {(long)(slice / 1000), (long)(slice % 1000) * 1000};
+        fd_set ready, failed;
+        FD_ZERO(&ready);
+        FD_ZERO(&failed);
+        FD_SET(sock, &ready);
+        FD_SET(sock, &failed);
+        // A connect that fails is reported in the exception set; for reads
+        // that set would only flag urgent data, which nothing here reads.
+        int count = select(0, want == Readiness::kRead ? &ready : nullptr,
+                           want == Readiness::kRead ? nullptr : &ready,
+                           want == Readiness::kConnected ? &failed : nullptr, &wait);
+        if (count == SOCKET_ERROR)
+            return WSAGetLastError();
+        if (count > 0)
+            return 0;
+    }
+}
+
+// A new TCP socket in non-blocking mode, or INVALID_SOCKET with the
+// Winsock code in *code.
+SOCKET OpenSocket(int *code) {
+    SOCKET sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (sock == INVALID_SOCKET) {
+        *code = WSAGetLastError();
+        return INVALID_SOCKET;
+    }
+    u_long nonBlocking = 1;
+    if (ioctlsocket(sock, FIONBIO, &nonBlocking) != 0) {
+        *code = WSAGetLastError();
+        (void)closesocket(sock);
+        return INVALID_SOCKET;
+    }
+    return sock;
+}
+
+// Connects the non-blocking sock within the connect bound; 0 or the
+// Winsock code.
+int ConnectWithin(SOCKET sock, const sockaddr_in &to) {
+    if (connect(sock, (const sockaddr *)&to, sizeof to) == 0)
+        return 0;
+    int code = WSAGetLastError();
+    if (code != WSAEWOULDBLOCK)
+        return code;
+    code = WaitReady(sock, Readiness::kConnected, kConnectBoundMs);
+    if (code != 0)
+        return code;
+    int result = 0, length = sizeof result;
+    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, (char *)&result, &length) != 0)
+        return WSAGetLastError();
+    return result;
+}
 
 // Names are converted into buffers of this size, the Winsock 1.1 limit for
 // host names; a longer text is refused rather than cut.
@@ -104,18 +196,30 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetRemoteName(BSTR *name) override { return NameAndPort(peer, name); }
 
+    // Wine reports a reset that arrives while select waits as the end of the
+    // data; the store's digest check refuses data cut short either way.
     HRESULT STDMETHODCALLTYPE Read(void *buffer, ULONG count, ULONG *read) override {
-        int got = recv(sock, (char *)buffer, ClampCount(count), 0);
-        if (got == SOCKET_ERROR)
-            return RaiseWindowsError(WSAGetLastError());
+        int got;
+        while ((got = recv(sock, (char *)buffer, ClampCount(count), 0)) == SOCKET_ERROR) {
+            int code = WSAGetLastError();
+            if (code == WSAEWOULDBLOCK)
+                code = WaitReady(sock, Readiness::kRead, kIdleBoundMs);
+            if (code != 0)
+                return RaiseWindowsError(code);
+        }
         if (read)
             *read = (ULONG)got;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Write(const void *buffer, ULONG count, ULONG *written) override {
-        int sent = send(sock, (const char *)buffer, ClampCount(count), 0);
-        if (sent == SOCKET_ERROR)
-            return RaiseWindowsError(WSAGetLastError());
+        int sent;
+        while ((sent = send(sock, (const char *)buffer, ClampCount(count), 0)) == SOCKET_ERROR) {
+            int code = WSAGetLastError();
+            if (code == WSAEWOULDBLOCK)
+                code = WaitReady(sock, Readiness::kWrite, kIdleBoundMs);
+            if (code != 0)
+                return RaiseWindowsError(code);
+        }
         if (written)
             *written = (ULONG)sent;
         return S_OK;
@@ -159,10 +263,8 @@ public:
         if (!accepted)
             return ClearError(E_OUTOFMEMORY);
         sockaddr_in from;
-        int length = sizeof from;
-        accepted->sock = accept(sock, (sockaddr *)&from, &length);
-        if (accepted->sock == INVALID_SOCKET) {
-            int code = WSAGetLastError();
+        int code = AcceptWithin(&from, &accepted->sock);
+        if (code != 0) {
             accepted->Release();
             return RaiseWindowsError(code);
         }
@@ -173,6 +275,33 @@ public:
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
         return IsEqualIID(iid, IID_ITcpListener) || IsEqualIID(iid, IID_ITcpSocket) ? S_OK
                                                                                     : S_FALSE;
+    }
+
+private:
+    // Accepts one connection within the idle bound into *accepted, made
+    // non-blocking like every other socket; 0 or the Winsock code.
+    int AcceptWithin(sockaddr_in *from, SOCKET *accepted) {
+        SOCKET got;
+        int length;
+        for (;;) {
+            length = sizeof *from;
+            got = accept(sock, (sockaddr *)from, &length);
+            if (got != INVALID_SOCKET)
+                break;
+            int code = WSAGetLastError();
+            if (code == WSAEWOULDBLOCK)
+                code = WaitReady(sock, Readiness::kRead, kIdleBoundMs);
+            if (code != 0)
+                return code;
+        }
+        u_long nonBlocking = 1;
+        if (ioctlsocket(got, FIONBIO, &nonBlocking) != 0) {
+            int code = WSAGetLastError();
+            (void)closesocket(got);
+            return code;
+        }
+        *accepted = got;
+        return 0;
     }
 };
 
@@ -261,9 +390,11 @@ HRESULT Node::Connect(const SocketAddress *address, ITcpConnection **connection)
     to.sin_family = AF_INET;
     memcpy(&to.sin_addr, address->address, 4);
     memcpy(&to.sin_port, address->port, 2);
-    made->sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (made->sock == INVALID_SOCKET || connect(made->sock, (sockaddr *)&to, sizeof to) != 0) {
-        int code = WSAGetLastError();
+    int code = 0;
+    made->sock = OpenSocket(&code);
+    if (made->sock != INVALID_SOCKET)
+        code = ConnectWithin(made->sock, to);
+    if (code != 0) {
         made->Release();
         return RaiseWindowsError(code);
     }
@@ -299,10 +430,12 @@ HRESULT Node::Listen(USHORT port, ITcpListener **listener) {
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(port);
-    made->sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (made->sock == INVALID_SOCKET || bind(made->sock, (sockaddr *)&local, sizeof local) != 0 ||
-        listen(made->sock, 16) != 0) {
-        int code = WSAGetLastError();
+    int code = 0;
+    made->sock = OpenSocket(&code);
+    if (made->sock != INVALID_SOCKET &&
+        (bind(made->sock, (sockaddr *)&local, sizeof local) != 0 || listen(made->sock, 16) != 0))
+        code = WSAGetLastError();
+    if (code != 0) {
         made->Release();
         return RaiseWindowsError(code);
     }
@@ -321,6 +454,10 @@ HRESULT Listener::GetLocalAddress(SocketAddress *address) {
 }
 
 }  // namespace
+
+void TcpCancel(void) {
+    cancelled = true;
+}
 
 ITcpNode *TcpStartup(void) {
     WSADATA data;

@@ -11,8 +11,14 @@
 // E_UNEXPECTED with a "Windows" error object (source "Windows", the text of
 // the Winsock code read right after the failing call) on the thread; other
 // failures name their code and say when no error object is left. Outputs
-// are written only on success. There is no buffering, retry, time-out or
-// socket option in this layer.
+// are written only on success. There is no buffering or retry.
+//
+// No call waits for ever: a connect gives up after 30 s, and every wait for
+// the peer (a byte to read, room to write, an incoming connection) after
+// 60 s without progress; both fail as a socket call with WSAETIMEDOUT
+// ("Connection timed out."). After TcpCancel every wait, current or later,
+// fails within a tenth of a second with WSAEINTR ("The system call was
+// interrupted.").
 
 #include <stdint.h>
 
@@ -93,6 +99,11 @@ struct ITcpNode : public IUnknown {
     // object cannot be allocated.
     virtual HRESULT STDMETHODCALLTYPE Listen(USHORT port, ITcpListener **listener) = 0;
 };
+
+// Abandons the network for the rest of the process: every wait of this
+// layer, on any thread, now and later, ends at once with WSAEINTR. Safe to
+// call from any thread (the status window's Cancel); cannot be undone.
+void TcpCancel(void);
 
 // Starts Winsock (version 1.1) and gives the node with one more reference,
 // the same pointer on every call; the caller releases it. Null, with no

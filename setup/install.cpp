@@ -13,20 +13,36 @@
 
 namespace {
 
+// A file that replaces an existing one is written under its own name with
+// this suffix, in the same folder, and moved over the old file only once its
+// digest matched. A run killed mid-copy leaves it behind; the next run that
+// installs a file of that name removes it.
+const char kReplacementSuffix[] = ".setup-partial";
+
 enum {
     kChunkSize = 4096,
     // The messages quoting a file name: the path limit plus their own text.
     kMessageSize = kPathSize + 32,
+    kReplacementNameSize = kPathSize + sizeof kReplacementSuffix - 1,
 };
 
-// Runs on the status window's thread; the main thread sees the flag after
-// its next chunk.
+// Runs on the status window's thread. The main thread sees the flag after
+// its next chunk; a download it is waiting for is abandoned at once, so
+// that a stalled server cannot keep the run alive.
 void ConfirmCancel(void) {
     if (MessageBoxA(nullptr, "Are you sure you want to abort installation?\n", setupTitle,
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     abortRequested = 1;
+    WfsCancel();
     StatusWinSetText("Aborting installation...");
+}
+
+// After a confirmed Cancel the abandoned downloads fail on purpose: the run
+// ends without a box, as an abort between two chunks does.
+void CopyError(const char *message, const char *detail) {
+    if (!abortRequested)
+        SetupError(message, detail);
 }
 
 void ShowStatus(const char *fileName) {
@@ -54,7 +70,9 @@ bool DigestFile(const char *fileName, Digest *digest) {
     static unsigned char chunk[kChunkSize];
     DWORD n;
     bool ok;
-    while ((ok = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != FALSE) && n != 0)
+    // A large file on a slow disk must not hold up a Cancel.
+    while ((ok = ReadFile(file, chunk, sizeof chunk, &n, nullptr) != FALSE && !abortRequested) &&
+           n != 0)
         Sha1Update(&context, chunk, n);
     CloseHandle(file);
     if (!ok)
@@ -80,7 +98,7 @@ bool IsInPlace(const InstallLine *line) {
 void FileError(const char *format, const char *fileName, const char *detail) {
     char message[kMessageSize];
     wsprintfA(message, format, fileName);
-    SetupError(message, detail);
+    CopyError(message, detail);
 }
 
 // Progress is reported at most this often. Each report is a synchronous
@@ -94,11 +112,12 @@ enum { kProgressIntervalMs = 50 };
 // together; Cancel is still looked at after every chunk.
 enum { kWriteSize = 16 * kChunkSize };
 
-// Writes the gathered bytes. Returns 0, or -1 after an error box.
+// Writes the gathered bytes. Returns 0, or -1 after an error box (none
+// after a Cancel).
 int32_t WriteGathered(HANDLE file, const unsigned char *data, uint32_t size) {
     DWORD written;
     if (!WriteFile(file, data, size, &written, nullptr) || written != size) {
-        SetupError("Error writing output file", LastErrorText());
+        CopyError("Error writing output file", LastErrorText());
         return -1;
     }
     return 0;
@@ -114,7 +133,7 @@ int32_t CopyData(HANDLE file, const InstallLine *line) {
     for (;;) {
         int32_t n = WfsRead(gathered + held, kChunkSize);
         if (n < 0) {
-            SetupError("Error reading file to be installed", WfsLastError());
+            CopyError("Error reading file to be installed", WfsLastError());
             return -1;
         }
         held += (uint32_t)n;
@@ -136,28 +155,82 @@ int32_t CopyData(HANDLE file, const InstallLine *line) {
     }
     StatusWinSetProgress(done, (int32_t)line->size);
     if (WfsClose() < 0) {
-        SetupError("Error reading file to be installed", WfsLastError());
+        CopyError("Error reading file to be installed", WfsLastError());
         return -1;
     }
     return 0;
 }
 
+// name fits the path limit; out has kReplacementNameSize bytes.
+void ReplacementName(const char *name, char *out) {
+    strcpy(out, name);
+    strcat(out, kReplacementSuffix);
+}
+
+// Whether the file in place could be opened for writing now, as replacing
+// it will need; on failure the system's last error tells why.
+bool CanReplace(const char *name) {
+    HANDLE file =
+        CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+// Closes the verified replacement, *file, and moves it over the old file;
+// *file is closed and set to none on every path. The bytes reach the disk
+// before the move, so that a power cut leaves either the old file or the
+// whole new one under the name.
+bool CommitReplacement(HANDLE *file, const char *replacement, const char *name) {
+    bool flushed = FlushFileBuffers(*file) != FALSE;
+    if (!flushed)
+        CopyError("Error writing output file", LastErrorText());
+    CloseHandle(*file);
+    *file = INVALID_HANDLE_VALUE;
+    if (!flushed)
+        return false;
+    if (!MoveFileExA(replacement, name, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        FileError("Can't open file '%s' for writing", name, LastErrorText());
+        return false;
+    }
+    return true;
+}
+
+// A replacement left behind by a run that was killed mid-copy.
+void RemoveStaleReplacement(const char *name) {
+    char replacement[kReplacementNameSize];
+    ReplacementName(name, replacement);
+    DeleteFileA(replacement);
+}
+
+// Writes the file. A new file is written under its name; a file in place is
+// written under its replacement name and moved over the old one only once
+// its digest matched, so a failed update leaves the old file as it was.
 int32_t InstallFile(const InstallLine *line) {
-    HANDLE file = CreateFileA(line->fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    char replacement[kReplacementNameSize];
+    ReplacementName(line->fileName, replacement);
+    bool replacing = GetFileAttributesA(line->fileName) != INVALID_FILE_ATTRIBUTES;
+    const char *target = replacing ? replacement : line->fileName;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (replacing && !CanReplace(line->fileName)) {
+        FileError("Can't open file '%s' for writing", line->fileName, LastErrorText());
+    } else if ((file = CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr)) == INVALID_HANDLE_VALUE) {
         FileError("Can't open file '%s' for writing", line->fileName, LastErrorText());
     } else if (WfsOpen(&line->digest) < 0) {
         FileError("Can't find data for file '%s'", line->fileName, WfsLastError());
-    } else if (CopyData(file, line) == 0) {
-        CloseHandle(file);
+    } else if (CopyData(file, line) == 0 &&
+               (!replacing || CommitReplacement(&file, replacement, line->fileName))) {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
         return 0;
     }
 
-    // Nothing half-written stays behind.
+    // Nothing half-written stays behind; the old file, if any, is untouched.
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
-    DeleteFileA(line->fileName);
+    DeleteFileA(target);
     (void)WfsClose();  // releases a data resource left open; harmless otherwise
     return abortRequested || line->required ? -1 : 0;
 }
@@ -176,9 +249,12 @@ int32_t RunInstallStep(char *argument) {
     }
     ShowStatus(line.fileName);
     StatusWinSetProgress(0, (int32_t)line.size);
+    RemoveStaleReplacement(line.fileName);
     if (IsInPlace(&line)) {
         StatusWinSetProgress((int32_t)line.size, (int32_t)line.size);
         return 0;
     }
+    if (abortRequested)
+        return -1;
     return InstallFile(&line);
 }

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "net/tcp.h"
 #include "wfs/latest.h"
 #include "wfs/sha1.h"
 #include "wfs/source.h"
@@ -249,4 +250,8 @@ int32_t WfsFetchLatest(const DsaKey *key, uint32_t out[5]) {
         return -1;
     }
     return 0;
+}
+
+void WfsCancel(void) {
+    TcpCancel();
 }

@@ -44,6 +44,12 @@ int32_t WfsReadAll(const Digest *digest, void *buffer, uint32_t capacity);
 // success; valid until the next store call.
 const char *WfsLastError(void);
 
+// Abandons every download for the rest of the run: a read, open or close
+// waiting on the network, now or later, fails within a tenth of a second.
+// The one store call allowed from another thread (the status window's
+// Cancel); cannot be undone.
+void WfsCancel(void);
+
 // Closes what is open and releases every source (the FTP connection too).
 void WfsShutdown(void);
 

@@ -70,6 +70,7 @@ class Run:
         self.boxes = []     # each box as it first showed
         self.clicked = []   # an earlier box as it was when a click step acted on it
         self.exit_code = None
+        self.exit_ms = None   # when the robot saw the program end
         self.robot_code = None
         self.unused_steps = None
         self.raw = ""
@@ -94,38 +95,41 @@ class Run:
         return values
 
 
-class InstallerTest(unittest.TestCase):
-    """Base class: run() an installer with a robot script in a fresh prefix."""
+class Sandbox:
+    """A work folder with a fresh Wine prefix in it, for installer runs.
+    Sandboxes are independent: several can run installers at once."""
 
-    def setUp(self):
-        # A missing template fails rather than skips: a skipped run would
-        # look like a passed one in ctest.
-        if not (BUILD and TEMPLATE):
-            self.fail("E2E_BUILD and E2E_WINE_TEMPLATE must be set (scripts/test sets them)")
+    def open_sandbox(self):
         self.work = tempfile.mkdtemp(prefix="e2e-")
         self.prefix = os.path.join(self.work, "prefix")
         subprocess.run(["cp", "-a", TEMPLATE, self.prefix], check=True)
 
-    def tearDown(self):
+    def close_sandbox(self):
         if hasattr(self, "work"):
             self.wine_env_run(["wineserver", "-k"])
             shutil.rmtree(self.work, ignore_errors=True)
 
-    def restart(self):
-        """A fresh prefix, for the next case of a table."""
-        self.tearDown()
-        self.setUp()
+    def wine_env(self) -> dict:
+        return netfixture.wine_env({"WINEPREFIX": self.prefix})
 
     def wine_env_run(self, command, **kwargs):
-        env = netfixture.wine_env({"WINEPREFIX": self.prefix})
-        return subprocess.run(command, env=env, capture_output=True, **kwargs)
+        return subprocess.run(command, env=self.wine_env(), capture_output=True, **kwargs)
 
-    def run_installer(self, exe: str, script: str, args=(), timeout=60, cwd=None) -> Run:
+    def robot_command(self, exe: str, script: str, args=(), timeout=60) -> list:
         script_path = os.path.join(self.work, "script.txt")
         with open(script_path, "w") as f:
             f.write(script.strip() + "\n")
-        command = ["wine", ROBOT, "--timeout", str(timeout), script_path, "--", exe, *args]
+        return ["wine", ROBOT, "--timeout", str(timeout), script_path, "--", exe, *args]
+
+    def run_installer(self, exe: str, script: str, args=(), timeout=60, cwd=None,
+                      before_wait=None) -> Run:
+        """Runs exe under the robot. before_wait, when given, is called once
+        the robot has ended, before waiting for the prefix's other
+        programs to end."""
+        command = self.robot_command(exe, script, args, timeout)
         proc = self.wine_env_run(command, timeout=timeout + 60, cwd=cwd or self.work, text=True)
+        if before_wait:
+            before_wait()
         # The registry reaches user.reg when the prefix's server ends.
         self.wine_env_run(["wineserver", "-w"], timeout=60)
         run = Run(self.prefix)
@@ -139,6 +143,7 @@ class InstallerTest(unittest.TestCase):
             if "exit" in record:
                 run.exit_code = record["exit"]
                 run.unused_steps = record["unused_steps"]
+                run.exit_ms = record["ms"]
             elif "clicked" in record:
                 run.clicked.append(record)
             elif "caption" in record:
@@ -149,6 +154,25 @@ class InstallerTest(unittest.TestCase):
         """Runs a Windows program of the test in this prefix; its output."""
         proc = self.wine_env_run(["wine", *command], text=True, timeout=120)
         return proc.stdout
+
+
+class InstallerTest(Sandbox, unittest.TestCase):
+    """Base class: run() an installer with a robot script in a fresh prefix."""
+
+    def setUp(self):
+        # A missing template fails rather than skips: a skipped run would
+        # look like a passed one in ctest.
+        if not (BUILD and TEMPLATE):
+            self.fail("E2E_BUILD and E2E_WINE_TEMPLATE must be set (scripts/test sets them)")
+        self.open_sandbox()
+
+    def tearDown(self):
+        self.close_sandbox()
+
+    def restart(self):
+        """A fresh prefix, for the next case of a table."""
+        self.tearDown()
+        self.setUp()
 
     def assertCleanRun(self, run: Run):
         """The robot answered every box, the installer ended with 0, and the

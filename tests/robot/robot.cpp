@@ -1,7 +1,9 @@
 // The UI robot: starts a program, answers each top-level dialog or message
 // box it shows (window class "#32770") by a script, and writes a transcript
 // of every box it met (caption, text, owner, buttons, icon) as JSON lines on
-// its standard output, ending with the program's exit code.
+// its standard output, ending with the program's exit code. Each line has
+// "ms", the milliseconds since the program started, taken when the line is
+// written (for a box: once read, just before the robot acts on it).
 //
 //   robot [--timeout SECONDS] SCRIPT -- PROGRAM [ARGUMENTS...]
 //
@@ -26,6 +28,8 @@
 //                       folder browser is closed): waits until an earlier box
 //                       with that button exists and takes input, records it
 //                       as it is now, then clicks the button
+//   sleep MS            wait, then go on with the next step (before a click,
+//                       to act while the program is in the middle of a step)
 // A box that appears when the script has no step left, a step that fails,
 // or a program that does not end within the timeout, fails the run: the
 // robot ends the program and exits with 2. Otherwise it exits with 0. The
@@ -281,6 +285,12 @@ Box Describe(HWND window) {
     return box;
 }
 
+DWORD programStart;
+
+std::string Elapsed() {
+    return ", \"ms\": " + std::to_string(GetTickCount() - programStart);
+}
+
 void PrintBox(const Box &box, const char *extra) {
     std::string line =
         "{\"caption\": " + Json(box.caption) + ", \"text\": " + Json(box.text) +
@@ -294,7 +304,7 @@ void PrintBox(const Box &box, const char *extra) {
                 "\": " + Json(box.fields[i].second);
     line += "}";
     line += extra;
-    line += "}";
+    line += Elapsed() + "}";
     printf("%s\n", line.c_str());
     fflush(stdout);
 }
@@ -500,6 +510,7 @@ int main(int argc, char **argv) {
         printf("{\"error\": \"cannot start program\", \"code\": %lu}\n", GetLastError());
         return 2;
     }
+    programStart = GetTickCount();
 
     std::vector<HWND> seen;
     std::vector<Box> boxes;
@@ -511,6 +522,10 @@ int main(int argc, char **argv) {
             printf("{\"error\": \"timeout\"}\n");
             failed = true;
             break;
+        }
+        if (next < steps.size() && steps[next].verb == "sleep") {
+            Sleep(atoi(steps[next++].argument.c_str()));
+            continue;
         }
         // A "click" step acts on a box met earlier, once it takes input
         // again (a box is disabled while a modal box it owns is up).
@@ -598,7 +613,8 @@ int main(int argc, char **argv) {
     }
     DWORD code = 0;
     GetExitCodeProcess(child.hProcess, &code);
-    printf("{\"exit\": %lu, \"unused_steps\": %u}\n", code, (unsigned)(steps.size() - next));
+    printf("{\"exit\": %lu, \"unused_steps\": %u%s}\n", code, (unsigned)(steps.size() - next),
+           Elapsed().c_str());
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return failed ? 2 : 0;

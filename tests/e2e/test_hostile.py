@@ -1,0 +1,323 @@
+"""Downloads from misbehaving servers, end to end.
+
+A web installer carries earlier.txt and downloads payload.txt (both
+required), first by HTTP, then by FTP. Each case serves payload.txt from a
+scripted server, or from nginx or vsftpd, and ends either with a correct
+install or with its error box; in every case the run ends by itself (or
+within about a second of a confirmed Cancel), earlier.txt is complete, no
+partly written or temporary file is left, an older payload.txt in place is
+untouched unless the new one was verified, and the registry record exists
+only after a complete run.
+
+The stalled cases wait out the installer's own bounds (30 s for a connect,
+60 s of silence; the product's, not shorter ones for the tests), so the
+cases run side by side, each in a prefix of its own, the slow ones first:
+the table takes a few minutes rather than the quarter of an hour its cases
+would take one after another.
+"""
+import concurrent.futures
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from e2e import BUILD, TEMPLATE, Sandbox, installer
+from hostile import CLOSE, PAUSE, RESET, STALL, FtpServer, FullServer, HttpServer, http_head, http_ok
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "net"))
+import ftpfixture  # noqa: E402
+import netfixture  # noqa: E402
+
+FIXTURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hostile", "payloads")
+KEY = "Software\\Quillon\\Update\\Programs\\Hostile"
+CLOSED = "127.0.0.1:1"  # nothing listens on port 1
+OLD = b"The payload of an older version, which only a verified one replaces.\r\n"
+PARALLEL = 6
+ROBOT_WAIT = 300  # a case with two stalls takes 120 s; more under load
+CANCEL_WAIT_MS = 2500  # from the Yes to the end of the run
+
+NO_DATA = "Can't find data for file 'payload.txt': "
+READ_ERROR = "Error reading file to be installed: "
+MISMATCH = READ_ERROR + "downloaded file does not match its message digest!"
+FTP_DOWN = NO_DATA + "unable to connect to FTP server: Connection refused."
+CTRL_TIMED_OUT = "unable to read from the FTP control connection: Connection timed out."
+
+
+def fixture(name: str) -> bytes:
+    with open(os.path.join(FIXTURE, name), "rb") as f:
+        return f.read()
+
+
+BODY = fixture("payload.txt")
+WRONG = BODY[:-3] + b"!!\n"
+
+
+def ftp(**options):
+    return lambda body: FtpServer(body, **options)
+
+
+def ftp_reply(verb, line):
+    return ftp(replies={verb: [line]})
+
+
+def ftp_data(data):
+    return ftp(data=data)
+
+
+def http(steps):
+    return lambda body: HttpServer(steps)
+
+
+SERVES = ftp()  # an FTP server with the right bytes
+
+# (case, HTTP server, FTP server, expected final box or None for a correct
+# install, options). Servers: None for a closed port, a factory taking the
+# right bytes, or the name of a real server. Options: "new" runs without an
+# older payload.txt in place; "cancel" presses Cancel and Yes in the middle.
+CASES = [
+    # The slow cases first, so that they wait side by side.
+    # A confirmed Cancel while the installer waits on a stalled server.
+    ("cancel: http stall mid-body", http(http_ok(BODY)[:1] + [BODY[:9000], STALL]), None,
+     None, "cancel"),
+    ("cancel: http silent, a new install", http([STALL]), None, None, "cancel new"),
+    ("cancel: ftp 150, then no data connection", None, ftp(connect=False), None, "cancel"),
+    ("cancel: ftp data sent, then no 226", None, ftp_reply("226", STALL), None, "cancel"),
+    # HTTP stalls.
+    ("http: connect never answered, FTP serves", "full", SERVES, None, ""),
+    ("http: silent after connect, FTP down", http([STALL]), None, FTP_DOWN, ""),
+    ("http: stall mid-head, FTP serves", http([b"HTTP/1.0 200 OK\r\nServer: x\r\n", STALL]),
+     SERVES, None, ""),
+    ("http: stall mid-body", http(http_ok(BODY)[:1] + [BODY[:9000], STALL]), None,
+     READ_ERROR + "error receiving response from HTTP server: Connection timed out.", ""),
+    # FTP stalls.
+    ("ftp: silent greeting", None, ftp_reply("greeting", STALL),
+     NO_DATA + CTRL_TIMED_OUT, ""),
+    ("ftp: silent after PASS", None, ftp_reply("PASS", STALL), NO_DATA + CTRL_TIMED_OUT, ""),
+    ("ftp: silent before 150", None, ftp_reply("RETR", STALL), NO_DATA + CTRL_TIMED_OUT, ""),
+    ("ftp: 150, then no data connection", None, ftp(connect=False),
+     NO_DATA + "unable to open FTP data connection: Connection timed out.", ""),
+    ("ftp: stall mid-body", None, ftp_data([BODY[:9000], STALL]),
+     READ_ERROR + "unable to read from FTP data connection: Connection timed out.", ""),
+    ("ftp: data sent, then no 226", None, ftp_reply("226", STALL),
+     READ_ERROR + CTRL_TIMED_OUT, ""),
+    # HTTP answers, the FTP server down unless it is the point.
+    ("http: right bytes", http(http_ok(BODY)), None, None, ""),
+    ("http: right bytes, a new install", http(http_ok(BODY)), None, None, "new"),
+    ("http: no Content-Length", http([http_head(b"HTTP/1.0 200 OK"), BODY]), None, None, ""),
+    ("http: no head at all", http([BODY]), None, None, ""),
+    ("http: wrong bytes", http(http_ok(WRONG)), None, MISMATCH, ""),
+    ("http: wrong bytes, a new install", http(http_ok(WRONG)), None, MISMATCH, "new"),
+    ("http: short body", http(http_ok(BODY)[:1] + [BODY[:9000]]), None, MISMATCH, ""),
+    ("http: over-long body", http(http_ok(BODY + b"more")), None, MISMATCH, ""),
+    ("http: 0 bytes", http(http_ok(b"")), None, MISMATCH, ""),
+    ("http: 404, FTP down", http([http_head(b"HTTP/1.0 404 Not Found")]), None, FTP_DOWN, ""),
+    ("http: 500, FTP serves", http([http_head(b"HTTP/1.0 500 Oops")]), SERVES, None, ""),
+    ("http: 301, FTP serves", http([http_head(b"HTTP/1.0 301 Moved", b"Location: /x")]),
+     SERVES, None, ""),
+    ("http: version 2, FTP serves", http([b"HTTP/2.0 200 OK\r\n\r\n", BODY]),
+     SERVES, None, ""),
+    ("http: status line of 2000 bytes, FTP serves",
+     http([b"HTTP/1.0 200 " + b"O" * 2000 + b"\r\n\r\n", BODY]), SERVES, None, ""),
+    ("http: header line of 2000 bytes, FTP down",
+     http([http_head(b"HTTP/1.0 200 OK", b"X-Long: " + b"a" * 2000), BODY]), None, FTP_DOWN, ""),
+    ("http: head cut short, FTP down", http([b"HTTP/1.0 200 OK\r\nServer: x"]), None,
+     FTP_DOWN, ""),
+    # Wine reports a reset that follows data as the end of the data (once it
+    # has polled the socket), so the short body fails its digest check.
+    ("http: reset mid-body", http(http_ok(BODY)[:1] + [BODY[:9000], PAUSE, RESET]), None,
+     MISMATCH, ""),
+    # FTP answers, the HTTP server down.
+    ("ftp: right bytes", None, SERVES, None, ""),
+    ("ftp: right bytes, a new install", None, SERVES, None, "new"),
+    ("ftp: multi-line greeting", None,
+     ftp_reply("greeting", b"220-Welcome\r\n220-to the mirror\r\n220 ready\r\n"), None, ""),
+    ("ftp: 421 greeting", None, ftp_reply("greeting", b"421 Too many users\r\n"),
+     NO_DATA + "421 Too many users", ""),
+    ("ftp: 120 greeting", None, ftp_reply("greeting", b"120 Ready in 5 minutes\r\n"),
+     NO_DATA + "unable to connect to FTP server: 120 Ready in 5 minutes", ""),
+    ("ftp: USER refused", None, ftp_reply("USER", b"530 No anonymous login\r\n"),
+     NO_DATA + "530 No anonymous login", ""),
+    ("ftp: PASS refused", None, ftp_reply("PASS", b"530 Login incorrect\r\n"),
+     NO_DATA + "530 Login incorrect", ""),
+    ("ftp: TYPE refused", None, ftp_reply("TYPE", b"504 Type not supported\r\n"),
+     NO_DATA + "504 Type not supported", ""),
+    ("ftp: PORT refused", None, ftp_reply("PORT", b"500 Illegal PORT command\r\n"),
+     NO_DATA + "500 Illegal PORT command", ""),
+    ("ftp: RETR refused", None, ftp_reply("RETR", b"550 No such file\r\n"),
+     NO_DATA + "550 No such file", ""),
+    ("ftp: RETR answered without 150", None, ftp_reply("RETR", b"250 Done already\r\n"),
+     NO_DATA + "unexpected response from FTP server", ""),
+    ("ftp: reply line of 300 bytes", None, ftp_reply("greeting", b"220 " + b"w" * 296 + b"\r\n"),
+     NO_DATA + "the response from the FTP server was too long", ""),
+    ("ftp: closed after the greeting", None, ftp(replies={"USER": [CLOSE]}),
+     NO_DATA + "unexpected end-of-file while reading from the FTP control connection", ""),
+    ("ftp: wrong bytes", None, ftp_data([WRONG]), MISMATCH, ""),
+    ("ftp: truncated", None, ftp_data([BODY[:9000]]), MISMATCH, ""),
+    ("ftp: oversized", None, ftp_data([BODY, b"more"]), MISMATCH, ""),
+    ("ftp: 0 bytes", None, ftp_data([]), MISMATCH, ""),
+    ("ftp: data reset mid-body", None,
+     ftp(data=[BODY[:9000], PAUSE, RESET], replies={"226": [b"426 Transfer aborted\r\n"]}),
+     READ_ERROR + "426 Transfer aborted", ""),
+    ("ftp: 426 after the data", None, ftp_reply("226", b"426 Transfer aborted\r\n"),
+     READ_ERROR + "426 Transfer aborted", ""),
+    ("ftp: data connection from another address", None, ftp(data_from="127.0.0.2"), None, ""),
+    # Real servers.
+    ("nginx: right bytes", "nginx", None, None, ""),
+    ("nginx: 404, vsftpd serves", "nginx-empty", "vsftpd", None, ""),
+    ("nginx: wrong bytes", "nginx-wrong", None, MISMATCH, ""),
+    ("nginx: 0 bytes", "nginx-empty-file", None, MISMATCH, ""),
+    ("vsftpd: no such file", None, "vsftpd-empty",
+     NO_DATA + "550 Failed to open file.", ""),
+    ("vsftpd: truncated", None, "vsftpd-truncated", MISMATCH, ""),
+]
+
+
+def digest_name() -> str:
+    with open(os.path.join(BUILD, "tests", "e2e", "hostile_setup.res", "names.txt")) as f:
+        for line in f:
+            entry, digest, size = line.split()
+            if entry == "payload.txt":
+                return digest
+    raise LookupError("payload.txt")
+
+
+class Case(Sandbox):
+    """One row of the table, run in a sandbox of its own on display."""
+
+    def __init__(self, display, name, http_server, ftp_server, expected, options):
+        self.display = display
+        self.name, self.expected, self.options = name, expected, options.split()
+        self.http_spec, self.ftp_spec = http_server, ftp_server
+        self.servers = []
+
+    def wine_env(self) -> dict:
+        return dict(super().wine_env(), DISPLAY=self.display)
+
+    def start(self, spec):
+        if spec is None:
+            return CLOSED
+        if callable(spec):
+            server = spec(BODY)
+        elif spec == "full":
+            server = FullServer()
+        elif spec.startswith("nginx"):
+            files = {"nginx": BODY, "nginx-wrong": WRONG, "nginx-empty-file": b""}
+            server = netfixture.start_nginx(self.work, self.web_root(files.get(spec)))
+        else:
+            files = {"vsftpd": BODY, "vsftpd-truncated": BODY[:9000]}
+            server = ftpfixture.start_vsftpd(self.work, self.ftp_root(files.get(spec)))
+        self.servers.append(server)
+        return "127.0.0.1:%d" % server.port
+
+    def web_root(self, body):
+        root = os.path.join(self.work, "www")
+        os.makedirs(os.path.join(root, "dat"))
+        if body is not None:
+            with open(os.path.join(root, "dat", digest_name()), "wb") as f:
+                f.write(body)
+        return root
+
+    def ftp_root(self, body):
+        files = {} if body is None else {digest_name(): body}
+        return ftpfixture.make_anon_root(self.work, files)
+
+    def run(self):
+        self.open_sandbox()
+        try:
+            exe = os.path.join(self.work, "hostile_setup.exe")
+            shutil.copy(installer("hostile_setup"), exe)
+            http_host = self.start(self.http_spec)
+            ftp_host = self.start(self.ftp_spec)
+            self.wine(os.path.join(BUILD, "tools", "seturls.exe"), exe,
+                      f"http://{http_host}/dat/", f"ftp://{ftp_host}/dat/")
+            self.folder = os.path.join(self.prefix, "drive_c", "Program Files", "Hostile")
+            if "new" not in self.options:
+                os.makedirs(self.folder)
+                with open(os.path.join(self.folder, "payload.txt"), "wb") as f:
+                    f.write(OLD)
+            script = "press OK\nleave\n"
+            # The status window opens with the first file; by 3 s later the
+            # installer is waiting on the stalled server.
+            script += "sleep 3000\nclick Cancel\npress Yes" if "cancel" in self.options \
+                else "press OK"
+            self.result = self.run_installer(exe, script, timeout=ROBOT_WAIT)
+            self.files = {}
+            for name in sorted(os.listdir(self.folder)):
+                with open(os.path.join(self.folder, name), "rb") as f:
+                    self.files[name] = f.read()
+            self.registry = self.result.registry_values(KEY)
+        finally:
+            for server in self.servers:
+                server.stop()
+            self.close_sandbox()
+        return self
+
+
+class PrivateDisplay:
+    """An X server of the table's own. Each prefix draws a full-screen
+    virtual desktop, and the table's would cover the windows of the tests
+    running beside it, whose robot reads icons off the screen."""
+
+    def __enter__(self):
+        self.folder = tempfile.mkdtemp(prefix="xvfb-")
+        number = os.path.join(self.folder, "display")
+        with open(number, "w") as out:
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(out.fileno()), "-screen", "0", "1024x768x24",
+                 "-nolisten", "tcp"], pass_fds=(out.fileno(),), stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            with open(number) as f:
+                text = f.read().strip()
+            if text:
+                return ":" + text
+            if self.xvfb.poll() is not None:
+                break
+            time.sleep(0.1)
+        raise RuntimeError("Xvfb did not start")
+
+    def __exit__(self, *exc):
+        self.xvfb.terminate()
+        self.xvfb.wait(10)
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+class HostileServerTest(unittest.TestCase):
+    def setUp(self):
+        if not (BUILD and TEMPLATE):
+            self.fail("E2E_BUILD and E2E_WINE_TEMPLATE must be set (scripts/test sets them)")
+
+    def test_every_case_ends_cleanly(self):
+        with PrivateDisplay() as display, \
+                concurrent.futures.ThreadPoolExecutor(PARALLEL) as pool:
+            cases = list(pool.map(lambda row: Case(display, *row).run(), CASES))
+        for case in cases:
+            with self.subTest(case.name):
+                self.check(case)
+
+    def check(self, case):
+        run = case.result
+        self.assertEqual((run.robot_code, run.exit_code), (0, 0), run.raw)
+        old = {} if "new" in case.options else {"payload.txt": OLD}
+        earlier = {"earlier.txt": fixture("earlier.txt")}
+        if "cancel" in case.options:
+            question = run.boxes[-1]
+            self.assertEqual(question["text"], "Are you sure you want to abort installation?\n")
+            self.assertLess(run.exit_ms - question["ms"], CANCEL_WAIT_MS, run.raw)
+            self.assertEqual(case.files, dict(earlier, **old))
+            self.assertEqual(case.registry, {})
+        elif case.expected is None:
+            self.assertEqual(run.boxes[-1]["text"], "Hostile installed.", run.raw)
+            self.assertEqual(case.files, dict(earlier, **{"payload.txt": BODY}))
+            self.assertEqual(case.registry["Version"], "1.0")
+        else:
+            box = run.boxes[-1]
+            self.assertEqual((box["text"], box["owner"]), (case.expected, "Hostile Setup"), run.raw)
+            self.assertEqual(case.files, dict(earlier, **old))
+            self.assertEqual(case.registry, {})
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -9,6 +9,9 @@
 //   download_throughput raw-ftp <port> <path> <piece>
 //       a bare Winsock loop: anonymous login, PORT, RETR, then recv() of
 //       <piece> bytes until the server closes
+//   download_throughput hash
+//       no network: SHA-1 of 256 MiB in 4096-byte updates, the part of the
+//       store's time that hashing takes
 //
 // The time covers the download alone, from the open (the PORT command for
 // raw-ftp, after the login) to the end of the data. Prints
@@ -20,6 +23,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "wfs/sha1.h"
 #include "wfs/wfs.h"
 
 namespace {
@@ -60,6 +64,19 @@ long long ThroughStore(const char *httpBase, const char *ftpBase, const char *na
     *elapsed = Seconds() - start;
     WfsShutdown();
     return total;
+}
+
+long long HashAlone(double *elapsed) {
+    static char buffer[kStorePiece];
+    constexpr long long kBytes = 256LL << 20;
+    Sha1Context context;
+    double start = Seconds();
+    Sha1Init(&context);
+    for (long long done = 0; done < kBytes; done += kStorePiece)
+        Sha1Update(&context, buffer, kStorePiece);
+    Sha1Final(&context);
+    *elapsed = Seconds() - start;
+    return kBytes;
 }
 
 // recv() of piece bytes until the peer closes; the byte count, or -1.
@@ -181,11 +198,13 @@ int main(int argc, char **argv) {
     bool store = argc == 5 && strcmp(mode, "store") == 0;
     bool rawHttp = argc == 5 && strcmp(mode, "raw-http") == 0;
     bool rawFtp = argc == 5 && strcmp(mode, "raw-ftp") == 0;
+    bool hash = argc == 2 && strcmp(mode, "hash") == 0;
     int piece = rawHttp || rawFtp ? atoi(argv[4]) : 0;
-    if (!store && !((rawHttp || rawFtp) && piece > 0 && piece <= kMaxRawPiece)) {
+    if (!store && !hash && !((rawHttp || rawFtp) && piece > 0 && piece <= kMaxRawPiece)) {
         fprintf(stderr,
                 "usage: download_throughput store <http-base> <ftp-base> <digest-name>\n"
-                "       download_throughput raw-http|raw-ftp <port> <path> <piece>\n");
+                "       download_throughput raw-http|raw-ftp <port> <path> <piece>\n"
+                "       download_throughput hash\n");
         return 2;
     }
     OleInitialize(nullptr);
@@ -193,7 +212,8 @@ int main(int argc, char **argv) {
     WSAStartup(MAKEWORD(1, 1), &data);
     double elapsed = 0;
     long long bytes =
-        store     ? ThroughStore(argv[2], argv[3], argv[4], &elapsed)
+        hash      ? HashAlone(&elapsed)
+        : store   ? ThroughStore(argv[2], argv[3], argv[4], &elapsed)
         : rawHttp ? ThroughHttpSocket((unsigned short)atoi(argv[2]), argv[3], piece, &elapsed)
                   : ThroughFtpSocket((unsigned short)atoi(argv[2]), argv[3], piece, &elapsed);
     WSACleanup();

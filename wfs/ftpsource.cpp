@@ -14,7 +14,7 @@ IStream *stream;     // the client's data stream
 // Every retrieval starts at the beginning of the file.
 constexpr uint64_t kStartOffset = 0;
 SourceError failure;  // the latest failure
-ReadAhead ahead;      // body bytes received but not yet handed out
+ReadAhead ahead;      // file bytes received but not yet handed out
 
 void Disconnect() {
     if (stream)

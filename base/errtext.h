@@ -8,7 +8,8 @@
 // every COM failure code among them, give "Unknown error.". The text is
 // constant and shared; callers neither change nor free it. Placeholders in
 // a text (such as "%1" in that of code 34) are part of it, never filled in.
-// Needs no Windows header and keeps no state, so any thread may call it.
+// Needs no Windows header. Any thread may call it: the first call expands
+// the packed table once, and every text stays valid for the whole run.
 const char *ErrorText(int32_t code);
 
 #endif

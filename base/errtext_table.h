@@ -11,8 +11,14 @@ struct ErrorRow {
     const char *text;
 };
 
-// kErrorRowCount rows, sorted by code in strictly ascending order.
-extern const ErrorRow kErrorRows[];
-extern const int kErrorRowCount;
+constexpr int kErrorRowCount = 627;
+
+// The rows, sorted by code in strictly ascending order. The program carries
+// them packed; the first call, from any thread, expands them into static
+// storage, and every call gives that same array with the same texts.
+const ErrorRow (&ErrorRows())[kErrorRowCount];
+
+// ErrorRows(), taken before main starts in the programs that name it.
+extern const ErrorRow (&kErrorRows)[kErrorRowCount];
 
 #endif

@@ -3,12 +3,15 @@
 //   download_throughput store <http-base> <ftp-base> <digest-name>
 //       the store: WfsOpen, WfsRead of 4096 bytes to the end (each chunk
 //       hashed), WfsClose with the digest check, as the installer drives it
-//   download_throughput raw-http <port> <path>
-//       a bare Winsock loop: GET, then recv() in 4096-byte reads until the
-//       server closes
-//   download_throughput raw-ftp <port> <path>
-//       a bare Winsock loop: anonymous login, PORT, RETR, then recv() in
-//       4096-byte reads until the server closes
+//   download_throughput raw-http <port> <path> <piece>
+//       a bare Winsock loop: GET, then recv() of <piece> bytes (at most
+//       65536) until the server closes
+//   download_throughput raw-ftp <port> <path> <piece>
+//       a bare Winsock loop: anonymous login, PORT, RETR, then recv() of
+//       <piece> bytes until the server closes
+//   download_throughput hash
+//       no network: SHA-1 of 256 MiB in 4096-byte updates, the part of the
+//       store's time that hashing takes
 //
 // The time covers the download alone, from the open (the PORT command for
 // raw-ftp, after the login) to the end of the data. Prints
@@ -20,11 +23,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "wfs/sha1.h"
 #include "wfs/wfs.h"
 
 namespace {
 
-constexpr int kPiece = 4096;
+// The installer reads 4096 bytes a call; a bare loop reads up to 64 KiB.
+constexpr int kStorePiece = 4096;
+constexpr int kMaxRawPiece = 65536;
 
 double Seconds() {
     LARGE_INTEGER now, frequency;
@@ -36,7 +42,7 @@ double Seconds() {
 // Bytes of the data resource, or -1 after printing the failure.
 long long ThroughStore(const char *httpBase, const char *ftpBase, const char *name,
                        double *elapsed) {
-    static char buffer[kPiece];
+    static char buffer[kStorePiece];
     Digest digest;
     if (NameToDigest(name, &digest) < 0 || WfsInit(httpBase, ftpBase) < 0) {
         fprintf(stderr, "init: %s\n", WfsLastError() ? WfsLastError() : "bad digest name");
@@ -49,7 +55,7 @@ long long ThroughStore(const char *httpBase, const char *ftpBase, const char *na
     }
     long long total = 0;
     int32_t got;
-    while ((got = WfsRead(buffer, kPiece)) > 0)
+    while ((got = WfsRead(buffer, kStorePiece)) > 0)
         total += got;
     if (got < 0 || WfsClose() < 0) {
         fprintf(stderr, "read: %s\n", WfsLastError());
@@ -60,12 +66,25 @@ long long ThroughStore(const char *httpBase, const char *ftpBase, const char *na
     return total;
 }
 
-// recv() in pieces until the peer closes; the byte count, or -1.
-long long Drain(SOCKET sock) {
-    static char buffer[kPiece];
+long long HashAlone(double *elapsed) {
+    static char buffer[kStorePiece];
+    constexpr long long kBytes = 256LL << 20;
+    Sha1Context context;
+    double start = Seconds();
+    Sha1Init(&context);
+    for (long long done = 0; done < kBytes; done += kStorePiece)
+        Sha1Update(&context, buffer, kStorePiece);
+    Sha1Final(&context);
+    *elapsed = Seconds() - start;
+    return kBytes;
+}
+
+// recv() of piece bytes until the peer closes; the byte count, or -1.
+long long Drain(SOCKET sock, int piece) {
+    static char buffer[kMaxRawPiece];
     long long total = 0;
     for (;;) {
-        int got = recv(sock, buffer, kPiece, 0);
+        int got = recv(sock, buffer, piece, 0);
         if (got == 0)
             return total;
         if (got < 0) {
@@ -90,7 +109,7 @@ SOCKET ConnectLoopback(unsigned short port) {
 }
 
 // Bytes of the whole response, head included, or -1.
-long long ThroughHttpSocket(unsigned short port, const char *path, double *elapsed) {
+long long ThroughHttpSocket(unsigned short port, const char *path, int piece, double *elapsed) {
     char request[512];
     int length = snprintf(request, sizeof request, "GET %s HTTP/1.0\r\n\r\n", path);
     double start = Seconds();
@@ -102,7 +121,7 @@ long long ThroughHttpSocket(unsigned short port, const char *path, double *elaps
             closesocket(sock);
         return -1;
     }
-    long long total = Drain(sock);
+    long long total = Drain(sock, piece);
     *elapsed = Seconds() - start;
     closesocket(sock);
     return total;
@@ -128,7 +147,7 @@ int Command(SOCKET control, const char *command) {
 }
 
 // Bytes of the file, or -1.
-long long ThroughFtpSocket(unsigned short port, const char *path, double *elapsed) {
+long long ThroughFtpSocket(unsigned short port, const char *path, int piece, double *elapsed) {
     SOCKET control = ConnectLoopback(port);
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     SOCKET transfer = INVALID_SOCKET;
@@ -156,7 +175,7 @@ long long ThroughFtpSocket(unsigned short port, const char *path, double *elapse
     if (Command(control, text) != 150 ||
         (transfer = accept(listener, nullptr, nullptr)) == INVALID_SOCKET)
         goto done;
-    total = Drain(transfer);
+    total = Drain(transfer, piece);
     closesocket(transfer);
     transfer = INVALID_SOCKET;
     if (total >= 0 && Command(control, nullptr) != 226)
@@ -177,22 +196,26 @@ done:
 int main(int argc, char **argv) {
     const char *mode = argc > 1 ? argv[1] : "";
     bool store = argc == 5 && strcmp(mode, "store") == 0;
-    bool rawHttp = argc == 4 && strcmp(mode, "raw-http") == 0;
-    bool rawFtp = argc == 4 && strcmp(mode, "raw-ftp") == 0;
-    if (!store && !rawHttp && !rawFtp) {
+    bool rawHttp = argc == 5 && strcmp(mode, "raw-http") == 0;
+    bool rawFtp = argc == 5 && strcmp(mode, "raw-ftp") == 0;
+    bool hash = argc == 2 && strcmp(mode, "hash") == 0;
+    int piece = rawHttp || rawFtp ? atoi(argv[4]) : 0;
+    if (!store && !hash && !((rawHttp || rawFtp) && piece > 0 && piece <= kMaxRawPiece)) {
         fprintf(stderr,
                 "usage: download_throughput store <http-base> <ftp-base> <digest-name>\n"
-                "       download_throughput raw-http|raw-ftp <port> <path>\n");
+                "       download_throughput raw-http|raw-ftp <port> <path> <piece>\n"
+                "       download_throughput hash\n");
         return 2;
     }
     OleInitialize(nullptr);
     WSADATA data;
     WSAStartup(MAKEWORD(1, 1), &data);
     double elapsed = 0;
-    long long bytes = store ? ThroughStore(argv[2], argv[3], argv[4], &elapsed)
-                      : rawHttp
-                          ? ThroughHttpSocket((unsigned short)atoi(argv[2]), argv[3], &elapsed)
-                          : ThroughFtpSocket((unsigned short)atoi(argv[2]), argv[3], &elapsed);
+    long long bytes =
+        hash      ? HashAlone(&elapsed)
+        : store   ? ThroughStore(argv[2], argv[3], argv[4], &elapsed)
+        : rawHttp ? ThroughHttpSocket((unsigned short)atoi(argv[2]), argv[3], piece, &elapsed)
+                  : ThroughFtpSocket((unsigned short)atoi(argv[2]), argv[3], piece, &elapsed);
     WSACleanup();
     OleUninitialize();
     if (bytes < 0)

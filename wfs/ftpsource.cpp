@@ -14,6 +14,7 @@ IStream *stream;     // the client's data stream
 // Every retrieval starts at the beginning of the file.
 constexpr uint64_t kStartOffset = 0;
 SourceError failure;  // the latest failure
+ReadAhead ahead;      // file bytes received but not yet handed out
 
 void Disconnect() {
     if (stream)
@@ -22,6 +23,7 @@ void Disconnect() {
         client->Release();
     stream = nullptr;
     client = nullptr;
+    ReadAheadReset(&ahead);
 }
 
 // Captures the failure of a client call, then drops the half-made session.
@@ -83,6 +85,7 @@ int32_t OpenWide(LPCOLESTR path) {
     SourceErrorClear(&failure);
     if (!client)
         return E_POINTER;
+    ReadAheadReset(&ahead);
     HRESULT hr = client->Retrieve(path, kStartOffset);
     return FAILED(hr) ? SourceErrorCapture(&failure, hr) : 0;
 }
@@ -92,13 +95,14 @@ int32_t FtpOpen(const char *path) {
 }
 
 int32_t FtpRead(void *buffer, uint32_t count) {
-    return SourceRead(&failure, stream, buffer, count);
+    return SourceRead(&failure, stream, &ahead, buffer, count);
 }
 
 int32_t FtpClose(void) {
     SourceErrorClear(&failure);
     if (!client)
         return E_POINTER;
+    ReadAheadReset(&ahead);
     HRESULT hr = client->EndTransfer();
     return FAILED(hr) ? SourceErrorCapture(&failure, hr) : 0;
 }

@@ -12,6 +12,7 @@ ITcpNode *node;
 IHttpClient *client;
 IStream *stream;
 SourceError failure;  // the latest failure
+ReadAhead ahead;      // body bytes received but not yet handed out
 
 int32_t HttpClose(void) {
     if (stream)
@@ -20,6 +21,7 @@ int32_t HttpClose(void) {
         client->Release();
     stream = nullptr;
     client = nullptr;
+    ReadAheadReset(&ahead);
     return 0;
 }
 
@@ -61,7 +63,7 @@ int32_t HttpOpen(const char *url) {
 }
 
 int32_t HttpRead(void *buffer, uint32_t count) {
-    return SourceRead(&failure, stream, buffer, count);
+    return SourceRead(&failure, stream, &ahead, buffer, count);
 }
 
 void HttpShutdown(void) {

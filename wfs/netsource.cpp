@@ -1,6 +1,7 @@
 #include "wfs/netsource.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "net/com.h"
 
@@ -51,13 +52,39 @@ int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLES
     return result;
 }
 
-int32_t SourceRead(SourceError *error, IStream *stream, void *buffer, uint32_t count) {
+void ReadAheadReset(ReadAhead *ahead) {
+    ahead->start = 0;
+    ahead->end = 0;
+}
+
+int32_t SourceRead(SourceError *error, IStream *stream, ReadAhead *ahead, void *buffer,
+                   uint32_t count) {
     SourceErrorClear(error);
     if (!stream)
         return E_POINTER;
     if (count > 0x7FFFFFFF)
         count = 0x7FFFFFFF;
-    ULONG got = 0;
-    HRESULT hr = stream->Read(buffer, count, &got);
-    return FAILED(hr) ? SourceErrorCapture(error, hr) : (int32_t)got;
+    uint8_t *out = (uint8_t *)buffer;
+    uint32_t total = 0;
+    while (total < count) {
+        if (ahead->start == ahead->end) {
+            // The stream's Read fills the block unless the data ends, so
+            // an empty answer marks the end.
+            ULONG got = 0;
+            HRESULT hr = stream->Read(ahead->bytes, sizeof ahead->bytes, &got);
+            if (FAILED(hr))
+                return SourceErrorCapture(error, hr);
+            ahead->start = 0;
+            ahead->end = got;
+            if (got == 0)
+                break;
+        }
+        uint32_t piece = ahead->end - ahead->start;
+        if (piece > count - total)
+            piece = count - total;
+        memcpy(out + total, ahead->bytes + ahead->start, piece);
+        ahead->start += piece;
+        total += piece;
+    }
+    return (int32_t)total;
 }

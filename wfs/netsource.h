@@ -32,9 +32,24 @@ const char *SourceErrorText(SourceError *error);
 // null name gives E_POINTER, a failed conversion E_OUTOFMEMORY.
 int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLESTR));
 
-// Clears error, then one Read of the stream (which fills the buffer unless
-// the data ends) of at most 2^31 - 1 bytes, so that the result stays a byte
-// count. A null stream gives E_POINTER; a failed read is captured.
-int32_t SourceRead(SourceError *error, IStream *stream, void *buffer, uint32_t count);
+// Bytes a download source has read from its stream but not yet handed out.
+// Reading ahead in blocks of this size costs one client call and a few
+// recv() calls per block instead of per caller's chunk; the buffer is the
+// source's own and never grows.
+struct ReadAhead {
+    uint32_t start;  // the next byte to hand out
+    uint32_t end;    // one past the last byte held
+    uint8_t bytes[64 * 1024];
+};
+
+// Drops the bytes held: the next read starts on the stream.
+void ReadAheadReset(ReadAhead *ahead);
+
+// Clears error, then gives count bytes (at most 2^31 - 1, so that the result
+// stays a byte count) from ahead, refilling it from the stream; fewer only
+// when the stream's data ends. A null stream gives E_POINTER; a failed read
+// is captured, and the bytes of this call are dropped.
+int32_t SourceRead(SourceError *error, IStream *stream, ReadAhead *ahead, void *buffer,
+                   uint32_t count);
 
 #endif

@@ -215,6 +215,22 @@ TEST_P(FtpRealServer, SourceRetrievesEveryFile) {
     kSource.Shutdown();
 }
 
+// The source reads ahead of the caller; what it held of a transfer ended
+// early never reaches the next one. (Whether the server calls the cut
+// transfer complete depends on how much it had sent: not checked.)
+TEST_P(FtpRealServer, TransferEndedEarlyLeavesNothingForTheNext) {
+    ASSERT_EQ(kSource.Init(), 0);
+    ASSERT_EQ(kSource.Connect(Host().c_str(), nullptr, nullptr), 0) << kSource.ErrorText();
+    ASSERT_EQ(kSource.Open("/dat/big"), 0) << kSource.ErrorText();
+    char buffer[4096];
+    ASSERT_EQ(kSource.Read(buffer, sizeof buffer), 4096) << kSource.ErrorText();
+    (void)kSource.Close();
+    std::string got;
+    EXPECT_EQ(Download("/dat/small7", &got), 0) << kSource.ErrorText();
+    EXPECT_TRUE(got == Pattern(107, 107)) << got.size();
+    kSource.Shutdown();
+}
+
 IFtpClient *LoggedInClient(int port) {
     ITcpNode *node = TcpStartup();
     IFtpClient *client = nullptr;

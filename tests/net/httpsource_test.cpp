@@ -119,6 +119,20 @@ TEST_F(HttpSourceTest, OneReadGivesTheWholeBody) {
     EXPECT_EQ(27, FetchWhole(url, buffer, sizeof buffer));
 }
 
+// The source reads ahead of the caller; what it held of a resource closed
+// before its end never reaches the next one.
+TEST_F(HttpSourceTest, ResourceClosedEarlyLeavesNothingForTheNext) {
+    std::string data = Url("NET_NGINX_PORT", "/data");
+    ASSERT_EQ(0, kHttpSource.Open(data.c_str()));
+    char buffer[4096];
+    ASSERT_EQ(4096, kHttpSource.Read(buffer, sizeof buffer));
+    EXPECT_EQ(0, kHttpSource.Close());
+    std::string small = Url("NET_SCRIPT_PORT", "/lengths");
+    ASSERT_EQ(0, kHttpSource.Open(small.c_str()));
+    EXPECT_EQ(std::string(42, 'x'), ReadAll());
+    EXPECT_EQ(0, kHttpSource.Close());
+}
+
 TEST_F(HttpSourceTest, ConnectionClosedMidBodyGivesAShortRead) {
     std::string url = Url("NET_SCRIPT_PORT", "/cut-body");
     ASSERT_EQ(0, kHttpSource.Open(url.c_str()));

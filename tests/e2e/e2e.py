@@ -24,14 +24,21 @@ def installer(name: str, folder: str = "") -> str:
     return os.path.join(folder or os.path.join(BUILD, "tests", "e2e"), name + ".exe")
 
 
+MKSETUP = os.path.join(BUILD, "tools", "mksetup-native", "mksetup")
+
+
 def names(name: str, folder: str = "") -> dict:
-    """Payload file name -> (digest name, size) of an installer's resources."""
+    """File name -> (digest name, size) of what an installer's description
+    names, from the packager's listing; the description as "description"."""
+    listing = subprocess.run([MKSETUP, "list", installer(name, folder)], check=True,
+                             capture_output=True, text=True).stdout
     table = {}
-    folder = folder or os.path.join(BUILD, "tests", "e2e")
-    with open(os.path.join(folder, name + ".res", "names.txt")) as f:
-        for line in f:
-            entry, digest, size = line.split()
-            table[entry] = (digest, int(size))
+    for line in listing.splitlines():
+        fields = line.split(" ", 4)
+        if fields[0] == "description":
+            table["description"] = (fields[1], int(fields[2]))
+        elif fields[0] == "file":
+            table[fields[4]] = (fields[1], int(fields[2]))
     return table
 
 

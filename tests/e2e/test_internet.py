@@ -3,10 +3,11 @@ description and licence installs the sample payloads from a real web
 server, falls back to a real FTP server, and refuses wrong bytes."""
 import os
 import shutil
+import subprocess
 import sys
 import unittest
 
-from e2e import BUILD, SAMPLE, InstallerTest, installer
+from e2e import BUILD, MKSETUP, SAMPLE, InstallerTest, installer
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "net"))
 import ftpfixture  # noqa: E402
@@ -64,8 +65,8 @@ class InternetTest(InstallerTest):
         """A copy of the web installer pointed at these servers."""
         exe = os.path.join(self.work, "websetup.exe")
         shutil.copy(installer("kestrin_websetup", SAMPLE), exe)
-        self.wine(os.path.join(BUILD, "tools", "seturls.exe"), exe,
-                  f"http://{http}/dat/", f"ftp://{ftp}/dat/")
+        subprocess.run([MKSETUP, "set-urls", exe, "--http", f"http://{http}/dat/",
+                        "--ftp", f"ftp://{ftp}/dat/"], check=True, capture_output=True)
         return exe
 
     def assertInstalled(self, run):

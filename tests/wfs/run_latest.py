@@ -8,10 +8,9 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "net"))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
-from mkinstaller import digest_name  # noqa: E402
+from digestname import digest_name  # noqa: E402
 
 FIXTURE = os.path.join(HERE, "..", "crypto", "dsa_1024_160.txt")
 CLOSED = "127.0.0.1:1"

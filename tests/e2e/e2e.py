@@ -24,7 +24,7 @@ def installer(name: str, folder: str = "") -> str:
     return os.path.join(folder or os.path.join(BUILD, "tests", "e2e"), name + ".exe")
 
 
-MKSETUP = os.path.join(BUILD, "tools", "mksetup-native", "mksetup")
+MKSETUP = os.path.join(BUILD, "tools", "mksetup-native", "tools", "mksetup", "mksetup")
 
 
 def names(name: str, folder: str = "") -> dict:

@@ -237,6 +237,24 @@ class OutputTest(PackagerTest):
         self.assertEqual(lines[5], "file ev8j3dn1bqqslnvnlic09c0clc2e0cvl 0 empty empty.txt")
         self.assertRegex(lines[6], "^file [0-9a-v]{32} 8 carried V\u00f6gel.txt$")
 
+    def test_licence_warnings(self):
+        # Lines the licence box wraps again, and more than fit a screen;
+        # the build goes on.
+        for case, licence, words in [
+            ("wide", b"x" * 100 + b"\r\nAccept?\r\n", ["licence.txt:1:", "100 characters"]),
+            ("long", b"line\r\n" * 60, ["licence.txt:", "768-pixel-high"]),
+        ]:
+            with self.subTest(case):
+                product = Product(os.path.join(self.work, "product-" + case), GOOD,
+                                  {"licence.txt": licence, "data/birds.db": b"x"})
+                proc = self.build(product)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                lines = proc.stderr.decode().splitlines()
+                self.assertEqual(len(lines), 1, lines)
+                self.assertTrue(lines[0].startswith("mksetup: warning: "), lines)
+                for word in words:
+                    self.assertIn(word, lines[0])
+
     def test_cp1252_template_is_read_as_such(self):
         utf8 = self.product()
         cp1252 = Product(os.path.join(self.work, "product"),

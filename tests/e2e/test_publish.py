@@ -82,15 +82,15 @@ class PublishTest(InstallerTest):
         self.assertInstalled(self.run_installer(self.package("setup.exe"), ACCEPT_ALL))
 
     def test_web_installer_from_its_mirror(self):
-        mirror = os.path.join(self.work, "mirror")
-        web = self.package("websetup.exe", "--carry", "none", "--mirror", mirror)
-        files = {}
-        for name in os.listdir(mirror):
-            with open(os.path.join(mirror, name), "rb") as f:
-                files[name] = f.read()
         for source in ["nginx", "vsftpd"]:
             with self.subTest(source=source):
                 self.restart()
+                mirror = os.path.join(self.work, "mirror")
+                web = self.package("websetup.exe", "--carry", "none", "--mirror", mirror)
+                files = {}
+                for name in os.listdir(mirror):
+                    with open(os.path.join(mirror, name), "rb") as f:
+                        files[name] = f.read()
                 if source == "nginx":
                     root = os.path.join(self.work, "www")
                     os.makedirs(os.path.join(root, "dat"))

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Packaging speed and memory: mksetup building a full installer and its
 mirror from 1 GiB of payloads (four files of 256 MiB), against `cp` plus
-`sha1sum` of the same bytes, in the same run; medians of five runs after a
+`sha1sum` of the same bytes, in the same run; medians of three runs after a
 warm-up, and the packager's peak memory beside the payload size.
 
     bench/package_bench.py MKSETUP [MEBIBYTES]"""
@@ -13,7 +13,7 @@ import sys
 import tempfile
 import time
 
-RUNS = 5
+RUNS = 3
 FILES = 4
 
 

@@ -166,7 +166,7 @@ int32_t PackFile(PackedFile *file, Sink *sink, std::vector<unsigned char> *chunk
     }
     Sha1Final(&sink->sha1);
     Digest digest;
-    memcpy(digest.word, sink->sha1.state, sizeof digest.word);
+    DigestFromHash(&sink->sha1, &digest);
     if (file->ready && !DigestEqual(&digest, &file->digest))
         return Fail("%s: its contents do not match its digest name", file->diskPath.c_str());
     file->digest = digest;
@@ -258,7 +258,7 @@ int32_t Build(const BuildOptions &options) {
             Sha1Init(&sink.sha1);
             status = sink.Write(bytes->data(), (uint32_t)bytes->size());
             Sha1Final(&sink.sha1);
-            memcpy(file->digest.word, sink.sha1.state, sizeof file->digest.word);
+            DigestFromHash(&sink.sha1, &file->digest);
         } else {
             status = PackFile(file, &sink, &chunk);
         }

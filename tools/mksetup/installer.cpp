@@ -9,7 +9,6 @@
 #include "tools/mksetup/platform.h"
 #include "tools/mksetup/stub.h"
 #include "wfs/digest.h"
-#include "wfs/sha1.h"
 
 namespace {
 
@@ -189,13 +188,9 @@ void PrintListing(const Installer &installer) {
             *size = r->size;
             return "carried";
         }
-        Digest digest, empty;
-        Sha1Context context;
-        Sha1Init(&context);
-        Sha1Final(&context);
-        memcpy(empty.word, context.state, sizeof empty.word);
+        Digest digest;
         NameToDigest(name.c_str(), &digest);
-        return DigestEqual(&digest, &empty) ? "empty" : "download";
+        return DigestEqual(&digest, &kEmptyDigest) ? "empty" : "download";
     };
     const std::string &descriptionName = installer.entries[kDescriptionEntry - kStringBlockFirst];
     printf("description %s %zu carried\n", descriptionName.c_str(), installer.description.size());

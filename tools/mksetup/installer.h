@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/resids.h"
 #include "tools/mksetup/peimage.h"
 #include "tools/mksetup/pewriter.h"
 
@@ -14,8 +15,14 @@
 
 // String table entries 121 (HTTP base URL), 122 (FTP base URL) and 123
 // (the description's digest name) share block 8, entries 112 to 127.
-enum { kHttpEntry = 121, kFtpEntry = 122, kDescriptionEntry = 123 };
+enum {
+    kHttpEntry = IDS_HTTP_BASE,
+    kFtpEntry = IDS_FTP_BASE,
+    kDescriptionEntry = IDS_DESCRIPTION_NAME,
+};
 enum { kStringBlock = kHttpEntry / 16 + 1, kStringBlockFirst = (kStringBlock - 1) * 16 };
+static_assert(kFtpEntry / 16 + 1 == kStringBlock && kDescriptionEntry / 16 + 1 == kStringBlock,
+              "the three entries share one string table block");
 
 // The longest base URL the installer's store accepts.
 enum { kMaxBaseUrl = 249 };

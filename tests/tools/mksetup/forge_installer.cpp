@@ -39,7 +39,7 @@ std::string DigestNameOf(const std::string &bytes) {
     Sha1Update(&context, bytes.data(), (uint32_t)bytes.size());
     Sha1Final(&context);
     Digest digest;
-    memcpy(digest.word, context.state, sizeof digest.word);
+    DigestFromHash(&context, &digest);
     char name[kDigestNameLength + 1];
     DigestToName(&digest, name);
     return name;

@@ -104,9 +104,10 @@ int32_t ScanLine(Template *tmpl, const std::string &folder, size_t line) {
     const std::string &text = tmpl->lines[line];
     char letter = text.empty() ? '\0' : text[0];
     size_t index;
-    if ((letter == 'L' || letter == 'I') && IsDigestNameAt(text, 1))
-        return AddFile(tmpl, folder, line, text.substr(1, kDigestNameLength), true, letter == 'L',
-                       &index);
+    if ((letter == 'L' || letter == 'I') && IsDigestNameAt(text, 1) &&
+        AddFile(tmpl, folder, line, text.substr(1, kDigestNameLength), true, letter == 'L',
+                &index) < 0)
+        return -1;
     for (size_t at = text.find('{'); at != std::string::npos; at = text.find('{', at + 1)) {
         if (!StartsWith(text, at, kPlaceholderName) && !StartsWith(text, at, kPlaceholderSize))
             continue;

@@ -184,6 +184,33 @@ class RefusalTest(PackagerTest):
         with open(installer, "rb") as f:
             self.assertEqual(f.read(), before)
 
+    def test_damaged_installers(self):
+        # Cut short or with bytes changed in its headers or resource
+        # directory, an installer is read without a crash: list either
+        # refuses it in one line or reads it.
+        product = Product(os.path.join(self.work, "product"))
+        self.assertEqual(self.build(product).returncode, 0)
+        with open(os.path.join(self.work, "setup.exe"), "rb") as f:
+            data = f.read()
+        pe = struct.unpack_from("<I", data, 60)[0]
+        sections = struct.unpack_from("<H", data, pe + 6)[0]
+        optional = struct.unpack_from("<H", data, pe + 20)[0]
+        last = pe + 24 + optional + 40 * (sections - 1)
+        rsrc = struct.unpack_from("<I", data, last + 20)[0]  # the resource directory's offset
+        damaged = os.path.join(self.work, "damaged.exe")
+        cases = [data[:n] for n in (0, 2, 63, 64, 300, 1024, len(data) // 2, len(data) - 1)]
+        for offset in list(range(0, 1024, 7)) + list(range(rsrc, rsrc + 1024, 3)):
+            flipped = bytearray(data)
+            flipped[offset] ^= 0xFF
+            cases.append(bytes(flipped))
+        for case in cases:
+            with open(damaged, "wb") as f:
+                f.write(case)
+            proc = self.mksetup("list", damaged)
+            self.assertIn(proc.returncode, (0, 1), proc.stderr)
+            if proc.returncode == 1:
+                self.assertEqual(len(proc.stderr.splitlines()), 1, proc.stderr)
+
 
 class OutputTest(PackagerTest):
     def product(self) -> Product:
@@ -254,6 +281,23 @@ class OutputTest(PackagerTest):
                 self.assertTrue(lines[0].startswith("mksetup: warning: "), lines)
                 for word in words:
                     self.assertIn(word, lines[0])
+
+    def test_ready_digest_names(self):
+        # A description with its digest names written out takes its files
+        # from a folder named by them (a mirror), here with one size still
+        # a placeholder, and gives the same installer as its template.
+        product = self.product()
+        mirror = os.path.join(self.work, "mirror")
+        self.assertEqual(self.build(product, "--mirror", mirror, out="a.exe").returncode, 0)
+        files = {name: open(os.path.join(mirror, name), "rb").read() for name in os.listdir(mirror)}
+        description = [d for d in files.values() if d.startswith(b"D2026")][0].decode("cp1252")
+        birds = [name for name, data in files.items() if len(data) == 2097152][0]
+        ready = Product(os.path.join(self.work, "ready"),
+                        description.replace(":2097152:", ":{size:%s}:" % birds), files={})
+        proc = self.build(ready, "--payloads", mirror, out="b.exe")
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(open(os.path.join(self.work, "a.exe"), "rb").read(),
+                         open(os.path.join(self.work, "b.exe"), "rb").read())
 
     def test_cp1252_template_is_read_as_such(self):
         utf8 = self.product()

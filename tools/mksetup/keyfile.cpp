@@ -58,7 +58,9 @@ std::string DsaPrivateKeyText(const DsaKey *key) {
 int32_t ParseDsaPrivateKey(const std::string &text, DsaKey *key, std::string *error) {
     std::string der;
     if (PemUnarmour(text, kPrivateLabel, &der) < 0) {
-        *error = "not an unencrypted PEM \"DSA PRIVATE KEY\"";
+        *error =
+            "not an unencrypted PEM \"DSA PRIVATE KEY\" (openssl dsa -in KEY -out KEYFILE "
+            "writes one)";
         return -1;
     }
     DerReader all = {reinterpret_cast<const unsigned char *>(der.data()), der.size()};

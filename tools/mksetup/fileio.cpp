@@ -67,7 +67,7 @@ int32_t ReadWholeFile(const char *path, size_t limit, std::string *data, std::st
     return status;
 }
 
-int32_t ReplaceFile(const char *path, const std::string &data, bool secret, std::string *error) {
+int32_t WriteWholeFile(const char *path, const std::string &data, bool secret, std::string *error) {
     std::string temporary = std::string(path) + ".tmp";
     FILE *file = CreateForWriting(temporary.c_str(), secret);
     if (file == nullptr) {

@@ -18,7 +18,7 @@ int32_t ReadWholeFile(const char *path, size_t limit, std::string *data, std::st
 // file readable by its owner only (on systems with such modes). Returns 0,
 // or -1 with the reason in *error, leaving path as it was and no temporary
 // file behind.
-int32_t ReplaceFile(const char *path, const std::string &data, bool secret, std::string *error);
+int32_t WriteWholeFile(const char *path, const std::string &data, bool secret, std::string *error);
 
 bool FileExists(const char *path);
 

@@ -139,12 +139,12 @@ int RunKeygen(int argc, char **argv) {
         return Fail("the system's random source failed");
     std::string error;
     std::string text = DsaPrivateKeyText(&owned.key);
-    int32_t status = ReplaceFile(keyPath, text, true, &error);
+    int32_t status = WriteWholeFile(keyPath, text, true, &error);
     WipeString(&text);
     if (status < 0)
         return Fail(std::string(keyPath) + ": " + error);
     if (publicPath != nullptr &&
-        ReplaceFile(publicPath, DsaPublicKeyHeader(&owned.key), false, &error) < 0) {
+        WriteWholeFile(publicPath, DsaPublicKeyHeader(&owned.key), false, &error) < 0) {
         remove(keyPath);
         return Fail(std::string(publicPath) + ": " + error);
     }
@@ -186,7 +186,7 @@ int RunSignLatest(int argc, char **argv) {
     // The check the installer makes, before anything is written.
     if (VerifySignature(m, &sig, &owned.key) != 1)
         exitStatus = Fail(std::string(keyPath) + ": the key does not verify its own signature");
-    else if (ReplaceFile(outPath, LatestBytes(m, &sig), false, &error) < 0)
+    else if (WriteWholeFile(outPath, LatestBytes(m, &sig), false, &error) < 0)
         exitStatus = Fail(std::string(outPath) + ": " + error);
     freeBig(s);
     freeBig(r);

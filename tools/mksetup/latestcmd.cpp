@@ -167,6 +167,8 @@ int RunSignLatest(int argc, char **argv) {
         return Usage(kSignUsage);
     const char *keyPath = positional[0];
     const char *name = positional[1];
+    if (strcmp(outPath, keyPath) == 0)
+        return Fail("the LATEST file must not be the key file");
     Digest digest;
     if (!IsDigestName(name, &digest))
         return Fail(std::string("'") + name +

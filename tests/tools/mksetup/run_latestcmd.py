@@ -339,6 +339,8 @@ def refusal_cases(driver, work, k, keyfile, pkcs8):
          1, "160 bits"),
         ("p of 128 words", ["sign-latest", variant("p.pem", p=(1 << 4095) + 1), good, "-o", out],
          1, "127 words"),
+        ("output over the key file", ["sign-latest", keyfile, good, "-o", keyfile], 1,
+         "must not be the key file"),
         ("no -o", ["sign-latest", keyfile, good], 2, "usage"),
         ("extra argument", ["sign-latest", keyfile, good, "x", "-o", out], 2, "usage"),
         ("keygen without a file", ["keygen"], 2, "usage"),

@@ -14,10 +14,30 @@
 
 namespace {
 
+#ifdef _WIN32
+std::wstring Wide(const char *text) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (n <= 0)
+        return std::wstring();
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], n);
+    wide.resize(n - 1);
+    return wide;
+}
+#endif
+
+FILE *OpenForReading(const char *path) {
+#ifdef _WIN32
+    return _wfopen(Wide(path).c_str(), L"rb");
+#else
+    return fopen(path, "rb");
+#endif
+}
+
 FILE *CreateForWriting(const char *path, bool secret) {
 #ifdef _WIN32
     (void)secret;  // the folder's permissions apply
-    return fopen(path, "wb");
+    return _wfopen(Wide(path).c_str(), L"wb");
 #else
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, secret ? 0600 : 0666);
     if (fd < 0)
@@ -31,7 +51,7 @@ FILE *CreateForWriting(const char *path, bool secret) {
 
 int32_t RenameOver(const char *from, const char *to, std::string *error) {
 #ifdef _WIN32
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+    if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING))
         return 0;
     *error = "cannot rename into place (error " + std::to_string(GetLastError()) + ")";
 #else
@@ -45,7 +65,7 @@ int32_t RenameOver(const char *from, const char *to, std::string *error) {
 }  // namespace
 
 int32_t ReadWholeFile(const char *path, size_t limit, std::string *data, std::string *error) {
-    FILE *file = fopen(path, "rb");
+    FILE *file = OpenForReading(path);
     if (file == nullptr) {
         *error = strerror(errno);
         return -1;
@@ -82,13 +102,26 @@ int32_t WriteWholeFile(const char *path, const std::string &data, bool secret, s
         written = false;
     }
     if (!written || RenameOver(temporary.c_str(), path, error) < 0) {
-        remove(temporary.c_str());
+        RemovePath(temporary.c_str());
         return -1;
     }
     return 0;
 }
 
 bool FileExists(const char *path) {
+#ifdef _WIN32
+    struct _stat64 info;
+    return _wstat64(Wide(path).c_str(), &info) == 0;
+#else
     struct stat info;
     return stat(path, &info) == 0;
+#endif
+}
+
+void RemovePath(const char *path) {
+#ifdef _WIN32
+    _wremove(Wide(path).c_str());
+#else
+    remove(path);
+#endif
 }

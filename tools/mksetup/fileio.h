@@ -1,9 +1,10 @@
 #ifndef TOOLS_MKSETUP_FILEIO_H
 #define TOOLS_MKSETUP_FILEIO_H
 
-// Whole-file reads and writes for the packager's small files. Writes go to a
-// temporary name beside the target and are renamed over it at the end, so
-// a failed run leaves no partial output behind.
+// Whole-file reads and writes for the packager's small files, on paths in
+// UTF-8 (the wide-character calls on Windows). Writes go to a temporary name
+// beside the target and are renamed over it at the end, so a failed run
+// leaves no partial output behind.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -21,5 +22,8 @@ int32_t ReadWholeFile(const char *path, size_t limit, std::string *data, std::st
 int32_t WriteWholeFile(const char *path, const std::string &data, bool secret, std::string *error);
 
 bool FileExists(const char *path);
+
+// Removes the file; a failure is ignored (used to undo an output).
+void RemovePath(const char *path);
 
 #endif

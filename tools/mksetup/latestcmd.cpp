@@ -145,7 +145,7 @@ int RunKeygen(int argc, char **argv) {
         return Fail(std::string(keyPath) + ": " + error);
     if (publicPath != nullptr &&
         WriteWholeFile(publicPath, DsaPublicKeyHeader(&owned.key), false, &error) < 0) {
-        remove(keyPath);
+        RemovePath(keyPath);
         return Fail(std::string(publicPath) + ": " + error);
     }
     return 0;

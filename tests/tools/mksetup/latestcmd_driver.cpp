@@ -1,5 +1,6 @@
 // Runs the signing commands as the packager's dispatcher does, for the
-// tests: latestcmd_driver keygen|sign-latest ARGS...
+// tests: latestcmd_driver keygen|sign-latest ARGS... The tests' paths are
+// ASCII, so the arguments pass as they come (the commands read UTF-8).
 #include <stdio.h>
 #include <string.h>
 

@@ -54,12 +54,12 @@ struct OwnedKey {
 // Reads and checks a signing key. Returns 0, or -1 with the reason in *error.
 int32_t LoadKey(const char *path, DsaKey *key, std::string *error) {
     std::string text;
-    if (ReadWholeFile(path, kKeyFileLimit, &text, error) < 0 ||
-        ParseDsaPrivateKey(text, key, error) < 0) {
-        WipeString(&text);
-        return -1;
-    }
+    int32_t status = ReadWholeFile(path, kKeyFileLimit, &text, error);
+    if (status == 0)
+        status = ParseDsaPrivateKey(text, key, error);
     WipeString(&text);
+    if (status < 0)
+        return -1;
     if (key->p->length > kMaxPWords) {
         *error = "p is longer than the installer's limit of 127 words";
         return -1;

@@ -11,6 +11,7 @@
 #endif
 
 #include "tools/mksetup/installer.h"
+#include "tools/mksetup/latestcmd.h"
 #include "tools/mksetup/platform.h"
 
 namespace {
@@ -19,7 +20,9 @@ const char kUsage[] =
     "usage: mksetup build TEMPLATE -o OUT.exe [--payloads DIR] [--carry all|none|PATH[,PATH...]]\n"
     "                     [--http URL] [--ftp URL] [--mirror DIR] [--codepage N]\n"
     "       mksetup set-urls INSTALLER [--http URL] [--ftp URL] [-o OUT.exe] [--strip-signature]\n"
-    "       mksetup list INSTALLER";
+    "       mksetup list INSTALLER\n"
+    "       mksetup keygen KEYFILE [--public PUBFILE]\n"
+    "       mksetup sign-latest KEYFILE DIGESTNAME -o LATEST";
 
 struct Command {
     const char *name;
@@ -28,6 +31,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"build", RunBuild},   {"set-urls", RunSetUrls},       {"list", RunList},
+    {"keygen", RunKeygen}, {"sign-latest", RunSignLatest},
 };
 
 int Dispatch(int argc, char **argv) {

@@ -12,6 +12,7 @@
 #include "tools/mksetup/nonce.h"
 #include "tools/mksetup/sysrandom.h"
 #include "wfs/digest.h"
+#include "wfs/latest.h"
 
 namespace {
 

@@ -27,10 +27,10 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "net"))
-sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "wfs"))
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
-from mkinstaller import digest_name  # noqa: E402
+from digestname import digest_name  # noqa: E402
 from netfixture import CLOSED  # noqa: E402
 
 SIZE = 256 << 20

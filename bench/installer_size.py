@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Size of the installer without payloads: the sample's description and
-nothing else carried (bench_bare_setup), linked and stripped as every
-installer is, beside the 65,536-byte goal (stretch goal 49,152), and the ten
-objects that take the most room in the file, from the link map (code and
-data that the file holds; zero-filled data takes none).
+licence and nothing else carried (bench_bare_setup), made by the packager
+from the stripped stub as every installer is, beside the 65,536-byte goal
+(stretch goal 49,152), and the ten objects that take the most room in the
+stub, from its link map (code and data that the file holds; zero-filled
+data takes none).
 
 One line per row, fields separated by blanks, each a key=value pair after
 the row's name:
@@ -64,7 +65,7 @@ def main():
     size = os.path.getsize(exe)
     print(f"installer-size ours={size} anchor={GOAL} ratio={size / GOAL:.3f} stretch={STRETCH} "
           f"unit=bytes")
-    sizes = object_sizes(os.path.join(build, "bench", TARGET + ".map"))
+    sizes = object_sizes(os.path.join(build, "tools", "installer_stub.map"))
     for rank, (source, bytes_) in enumerate(sizes.most_common(10), 1):
         print(f"installer-object rank={rank} bytes={bytes_} object={source}")
     return 0

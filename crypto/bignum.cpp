@@ -42,6 +42,7 @@ const char kMsgSquareAlias[] = "bigsquare: product pointer cannot be the same as
 const char kMsgModZero[] = "bigMod: modulus is zero.\n";
 const char kMsgDivZero[] = "bigDivide: divisor is zero.\n";
 const char kMsgNoMemory[] = "bigAlloc: out of memory.\n";
+const char kMsgBufferSmall[] = "BigToBuf: Buffer is too small.\n";
 
 void ReleaseWithFree(void *block, size_t) {
     free(block);
@@ -422,6 +423,19 @@ void BufToBig(const unsigned char *buf, uint32_t len, BigNum *n) {
     n->words[count - 1] = last;
     n->length = count;
     Normalise(n);
+}
+
+void BigToBuf(const BigNum *n, uint32_t len, unsigned char *buf) {
+    uint32_t needed = static_cast<uint32_t>((bigBitLength(n) + 7) / 8);
+    if (needed > len)
+        bigError(1, kMsgBufferSmall);
+    for (uint32_t i = 0; i < len; i++)
+        buf[i] = i < needed ? static_cast<unsigned char>(n->words[i / 4] >> (8 * (i % 4))) : 0;
+}
+
+int32_t bigBitLength(const BigNum *n) {
+    int32_t top = SignificantLength(n) - 1;
+    return 32 * top + WordBits(n->words[top]);
 }
 
 void bigCopy(const BigNum *a, BigNum *c) {

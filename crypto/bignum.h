@@ -48,6 +48,14 @@ void freeBig(BigNum *n);
 // n's sign is untouched; capacity grows to ceil(len / 4) words if smaller.
 void BufToBig(const unsigned char *buf, uint32_t len, BigNum *n);
 
+// Writes |n| into buf as len bytes, least significant first, the bytes above
+// its significant ones zero. Fatal ("BigToBuf: Buffer is too small.") when
+// |n| needs more than len bytes; buf is then untouched.
+void BigToBuf(const BigNum *n, uint32_t len, unsigned char *buf);
+
+// Number of significant bits of |n|; 0 for zero.
+int32_t bigBitLength(const BigNum *n);
+
 // c = a (sign, length and words). c MAY be a.
 void bigCopy(const BigNum *a, BigNum *c);
 

@@ -51,15 +51,29 @@ def installer(name: str, folder: str = "") -> str:
     return os.path.join(folder or os.path.join(BUILD, "tests", "e2e"), name + ".exe")
 
 
+MKSETUP = os.path.join(BUILD, "tools", "mksetup-native", "tools", "mksetup", "mksetup")
+
+
 def names(name: str, folder: str = "") -> dict:
-    """Payload file name -> (digest name, size) of an installer's resources."""
+    """File name -> (digest name, size) of what an installer's description
+    names, from the packager's listing; the description as "description"."""
+    listing = subprocess.run([MKSETUP, "list", installer(name, folder)], check=True,
+                             capture_output=True, text=True).stdout
     table = {}
-    folder = folder or os.path.join(BUILD, "tests", "e2e")
-    with open(os.path.join(folder, name + ".res", "names.txt")) as f:
-        for line in f:
-            entry, digest, size = line.split()
-            table[entry] = (digest, int(size))
+    for line in listing.splitlines():
+        fields = line.split(" ", 4)
+        if fields[0] == "description":
+            table["description"] = (fields[1], int(fields[2]))
+        elif fields[0] == "file":
+            table[fields[4]] = (fields[1], int(fields[2]))
     return table
+
+
+def set_urls(exe: str, http_host: str, ftp_host: str):
+    """Points the installer exe at http://HTTP_HOST/dat/ and
+    ftp://FTP_HOST/dat/ (each host as host:port)."""
+    subprocess.run([MKSETUP, "set-urls", exe, "--http", f"http://{http_host}/dat/",
+                    "--ftp", f"ftp://{ftp_host}/dat/"], check=True, capture_output=True)
 
 
 class Run:

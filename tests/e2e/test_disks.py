@@ -13,8 +13,9 @@ import subprocess
 import time
 import unittest
 
-from e2e import BUILD, InstallerTest, installer
+from e2e import BUILD, InstallerTest, installer, set_urls
 from hostile import STALL, HttpServer, http_ok
+from netfixture import CLOSED
 
 FIXTURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hostile", "payloads")
 KEY = "Software\\Quillon\\Update\\Programs\\Hostile"
@@ -120,8 +121,7 @@ class DiskTest(InstallerTest):
                 try:
                     exe = os.path.join(self.work, "hostile_setup.exe")
                     shutil.copy(installer("hostile_setup"), exe)
-                    self.wine(os.path.join(BUILD, "tools", "seturls.exe"), exe,
-                              f"http://127.0.0.1:{server.port}/dat/", "ftp://127.0.0.1:1/dat/")
+                    set_urls(exe, f"127.0.0.1:{server.port}", CLOSED)
                     if upgrade:
                         self.put_old_file("payload.txt")
                     partial = "payload.txt.setup-partial" if upgrade else "payload.txt"

@@ -53,7 +53,8 @@ class DriverTest(InstallerTest):
                 self.assertEqual(run.registry_values(KEY + "Demo"), {})
 
     def test_command_line_names_the_description_when_entry_123_does_not(self):
-        name = names("no_entry_setup")["description"][0]
+        # The forged installers carry demo_setup's description.
+        name = names("demo_setup")["description"][0]
         for exe, args in [("no_entry_setup", [name]),
                           ("no_entry_setup", [name, "and", "more"]),
                           ("upper_entry_setup", [name]),

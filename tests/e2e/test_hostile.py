@@ -19,21 +19,20 @@ import concurrent.futures
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-from e2e import BUILD, TEMPLATE, Sandbox, installer
+from e2e import BUILD, TEMPLATE, Sandbox, installer, names, set_urls
 from hostile import CLOSE, PAUSE, RESET, STALL, FtpServer, FullServer, HttpServer, http_head, http_ok
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "net"))
+# e2e puts tests/net on the path.
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
+from netfixture import CLOSED  # noqa: E402
 
 FIXTURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hostile", "payloads")
 KEY = "Software\\Quillon\\Update\\Programs\\Hostile"
-CLOSED = "127.0.0.1:1"  # nothing listens on port 1
 OLD = b"The payload of an older version, which only a verified one replaces.\r\n"
 PARALLEL = 6
 ROBOT_WAIT = 300  # a case with two stalls takes 120 s; more under load
@@ -176,12 +175,7 @@ CASES = [
 
 
 def digest_name() -> str:
-    with open(os.path.join(BUILD, "tests", "e2e", "hostile_setup.res", "names.txt")) as f:
-        for line in f:
-            entry, digest, size = line.split()
-            if entry == "payload.txt":
-                return digest
-    raise LookupError("payload.txt")
+    return names("hostile_setup")["payload.txt"][0]
 
 
 class Case(Sandbox):
@@ -231,8 +225,7 @@ class Case(Sandbox):
             shutil.copy(installer("hostile_setup"), exe)
             http_host = self.start(self.http_spec)
             ftp_host = self.start(self.ftp_spec)
-            self.wine(os.path.join(BUILD, "tools", "seturls.exe"), exe,
-                      f"http://{http_host}/dat/", f"ftp://{ftp_host}/dat/")
+            set_urls(exe, http_host, ftp_host)
             self.folder = os.path.join(self.prefix, "drive_c", "Program Files", "Hostile")
             if "new" not in self.options:
                 os.makedirs(self.folder)

@@ -6,7 +6,7 @@ import shutil
 import unittest
 
 from e2e import (ACCEPT_ALL, BUILD, SAMPLE, SAMPLE_FILES, SAMPLE_MESSAGE, InstallerTest, installer,
-                 payload)
+                 payload, set_urls)
 
 # e2e puts tests/net on the path.
 import ftpfixture  # noqa: E402
@@ -59,8 +59,7 @@ class InternetTest(InstallerTest):
         """A copy of the web installer pointed at these servers."""
         exe = os.path.join(self.work, "websetup.exe")
         shutil.copy(installer("kestrin_websetup", SAMPLE), exe)
-        self.wine(os.path.join(BUILD, "tools", "seturls.exe"), exe,
-                  f"http://{http}/dat/", f"ftp://{ftp}/dat/")
+        set_urls(exe, http, ftp)
         return exe
 
     def assertInstalled(self, run):

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Serves LATEST files made from an OpenSSL-signed fixture over nginx and
-vsftpd and runs latest_test for each case: run_latest.py LATEST_TEST.EXE"""
+"""Serves LATEST files made from an OpenSSL-signed fixture, and one that the
+packager's keygen and sign-latest commands made, over nginx and vsftpd and
+runs latest_test for each case: run_latest.py LATEST_TEST.EXE SIGNING_DRIVER.EXE"""
 import os
 import subprocess
 import sys
@@ -8,11 +9,10 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "net"))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
+from digestname import digest_name  # noqa: E402
 from netfixture import CLOSED  # noqa: E402
-from mkinstaller import digest_name  # noqa: E402
 
 FIXTURE = os.path.join(HERE, "..", "crypto", "dsa_1024_160.txt")
 
@@ -30,25 +30,60 @@ def fixture():
     return key, latest
 
 
+def header_key(path):
+    """The key of the packager's public key header (arrays of bytes, least
+    significant first) as little-endian hex."""
+    key, name = {}, None
+    with open(path) as f:
+        for line in f:
+            if line.startswith("static const unsigned char kLatestKey"):
+                name = line.split("kLatestKey")[1][0].lower()
+                key[name] = ""
+            elif line.startswith("};"):
+                name = None
+            elif name:
+                key[name] += "".join("%02x" % int(v, 16) for v in line.replace(",", " ").split())
+    return key
+
+
+def packager_signed(driver, work, name):
+    """A new key from keygen and the LATEST file sign-latest makes with it."""
+    keyfile, public, latest = (os.path.join(work, n) for n in ("key.pem", "key.h", "LATEST"))
+    for args in (["keygen", keyfile, "--public", public],
+                 ["sign-latest", keyfile, name, "-o", latest]):
+        subprocess.run(["wine", driver] + args, env=netfixture.wine_env({}), check=True,
+                       timeout=netfixture.WINE_WAIT)
+    with open(latest, "rb") as f:
+        return header_key(public), f.read()
+
+
 def main() -> int:
-    exe = sys.argv[1]
+    exe, driver = sys.argv[1:3]
     key, latest = fixture()
-    words = " ".join("%x" % int.from_bytes(latest[4 * i:4 * i + 4], "little") for i in range(5))
     mutated = bytearray(latest)
     mutated[30] ^= 1
-    # (case, bytes on the web server or None, bytes on the FTP server or None, expectation)
+    with tempfile.TemporaryDirectory() as work:
+        own_key, own = packager_signed(driver, work, digest_name(b"The release the pointer names."))
+    own_flipped = bytearray(own)
+    own_flipped[45] ^= 0x80
+    # (case, bytes on the web server or None, bytes on the FTP server or None, expectation, key)
     cases = [
-        ("valid over HTTP, with bytes after the first 60", latest + b"extra", None, "ok"),
-        ("valid over FTP, no web server", None, latest, "ok"),
-        ("valid over FTP, then a data resource over the same login", None, latest, "reuse"),
-        ("59 bytes", latest[:59], None, "signature file is the wrong size"),
-        ("empty", b"", None, "signature file is the wrong size"),
-        ("one byte of r changed", bytes(mutated), None, "signature does not match public key"),
-        ("r all zero", latest[:20] + bytes(20) + latest[40:], None, "signature does not match public key"),
-        ("both servers down", None, None, "ftp"),
+        ("valid over HTTP, with bytes after the first 60", latest + b"extra", None, "ok", key),
+        ("valid over FTP, no web server", None, latest, "ok", key),
+        ("valid over FTP, then a data resource over the same login", None, latest, "reuse", key),
+        ("59 bytes", latest[:59], None, "signature file is the wrong size", key),
+        ("empty", b"", None, "signature file is the wrong size", key),
+        ("one byte of r changed", bytes(mutated), None, "signature does not match public key", key),
+        ("r all zero", latest[:20] + bytes(20) + latest[40:], None, "signature does not match public key", key),
+        ("both servers down", None, None, "ftp", key),
+        ("key and file from keygen and sign-latest", own, None, "ok", own_key),
+        ("the same with one byte of s changed", bytes(own_flipped), None,
+         "signature does not match public key", own_key),
     ]
     failures = 0
-    for name, web, ftp, expect in cases:
+    for name, web, ftp, expect, key in cases:
+        served = web if web is not None else ftp if ftp is not None else bytes(20)
+        words = " ".join("%x" % int.from_bytes(served[4 * i:4 * i + 4], "little") for i in range(5))
         with tempfile.TemporaryDirectory() as work:
             servers, http_host, ftp_host = [], CLOSED, CLOSED
             try:

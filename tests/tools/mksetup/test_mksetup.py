@@ -1,0 +1,353 @@
+"""The packager, run as a publisher runs it: what it refuses (a message
+naming the file or line, a non-zero exit and no output at all), that its
+output is the same on every run and from both of its builds, and set-urls
+and list on what it made."""
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+
+MKSETUP = os.environ.get("MKSETUP", "")
+MKSETUP_EXE = os.environ.get("MKSETUP_EXE", "")
+
+GOOD = "TBirds\nV1.0\nFBirds\nL{name:licence.txt}:{size:licence.txt}\n" \
+       "I{name:data/birds.db}:{size:data/birds.db}:birds.db:R\nMDone.\n"
+
+
+def pe_checksum(data: bytes) -> tuple:
+    """(computed, stored) PE checksum of an executable's bytes."""
+    field = struct.unpack_from("<I", data, 60)[0] + 24 + 64
+    words = bytearray(data)
+    words[field:field + 4] = bytes(4)
+    if len(words) % 2:
+        words += b"\0"
+    total = sum(struct.unpack("<%dH" % (len(words) // 2), words))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return total + len(data), struct.unpack_from("<I", data, field)[0]
+
+
+class Product:
+    """A product folder: a template and its files."""
+
+    def __init__(self, root: str, template: str = GOOD, files=None, raw_template: bytes = None):
+        self.root = root
+        os.makedirs(root, exist_ok=True)
+        files = {"licence.txt": b"Accept?\r\n", "data/birds.db": b"wings" * 1000} \
+            if files is None else files
+        for name, data in files.items():
+            path = os.path.join(root, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        self.template = os.path.join(root, "setup.in")
+        with open(self.template, "wb") as f:
+            f.write(raw_template if raw_template is not None else template.encode())
+
+
+class PackagerTest(unittest.TestCase):
+    def setUp(self):
+        if not MKSETUP:
+            self.fail("MKSETUP must name the packager")
+        self.work = tempfile.mkdtemp(prefix="mksetup-")
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def mksetup(self, *args, program=None):
+        command = [program or MKSETUP, *args]
+        if program and program.endswith(".exe"):
+            command = ["wine", *command]
+        return subprocess.run(command, capture_output=True, cwd=self.work, timeout=300)
+
+    def build(self, product, *args, out="setup.exe"):
+        return self.mksetup("build", product.template, "-o", os.path.join(self.work, out), *args)
+
+    def assertRefused(self, proc, *fragments):
+        err = proc.stderr.decode("utf-8", "replace")
+        self.assertNotEqual(proc.returncode, 0, err)
+        lines = err.strip().splitlines()
+        self.assertEqual(len(lines), 1, err)
+        self.assertTrue(lines[0].startswith("mksetup: "), err)
+        for fragment in fragments:
+            self.assertIn(fragment, lines[0])
+        self.assertNotIn("Traceback", err)
+
+    def outputs(self):
+        """Every file the runs left in the work folder, product folders aside."""
+        found = []
+        for folder, _, names in os.walk(self.work):
+            if "product" not in os.path.relpath(folder, self.work).split(os.sep)[0]:
+                found += [os.path.join(folder, name) for name in names]
+        return found
+
+
+class RefusalTest(PackagerTest):
+    # (case, template, files or None for the default ones, options, words of the message)
+    CASES = [
+        ("missing payload", GOOD.replace("data/birds.db", "data/nosuch.db"), None, [],
+         ["setup.in:5:", "data/nosuch.db: no such file"]),
+        ("missing licence", GOOD.replace("{name:licence.txt}", "{name:nolicence.txt}"), None, [],
+         ["setup.in:4:", "nolicence.txt: no such file"]),
+        ("placeholder naming a folder", GOOD.replace("{name:data/birds.db}", "{name:data}"),
+         None, [], ["setup.in:5:", "is a folder"]),
+        ("file name with ':'", GOOD + "I{name:a:b}:1:x\n", None, [],
+         ["setup.in:7:", "contains ':'"]),
+        ("unterminated placeholder", GOOD + "I{name:data/birds.db\n", None, [],
+         ["setup.in:7:", "closing '}'"]),
+        ("description over 4095 bytes", GOOD + "M" + "x" * 4100 + "\n", None, [],
+         ["setup.in:", "of 4", "limit of 4095 bytes"]),
+        ("licence over 4095 bytes", GOOD, {"licence.txt": b"a" * 4096, "data/birds.db": b"x"}, [],
+         ["licence.txt:", "4096 bytes", "limit of 4095 bytes"]),
+        ("product name too long for the key", GOOD.replace("TBirds", "T" + "b" * 95), None, [],
+         ["setup.in:1:", "registry key path", "95 bytes"]),
+        ("folder name too long", GOOD.replace("FBirds", "F" + "f" * 243), None, [],
+         ["setup.in:3:", "260-byte path"]),
+        ("file name too long", GOOD.replace(":birds.db:R", ":" + "n" * 260 + ":R"), None, [],
+         ["setup.in:5:", "260-byte path"]),
+        ("shortcut name too long", GOOD + "P" + "l" * 259 + ":birds.db\n", None, [],
+         ["setup.in:7:", "260-byte path"]),
+        ("shortcut without target", GOOD + "PBirds.lnk\n", None, [], ["setup.in:7:", "':'"]),
+        ("V line before any T line", "V1.0\n" + GOOD, None, [], ["setup.in:1:", "V line before"]),
+        ("no T line", GOOD.replace("TBirds\nV1.0\n", ""), None, [], ["setup.in:", "no T line"]),
+        ("T line without V line", GOOD.replace("V1.0\n", ""), None, [], ["setup.in:", "no V line"]),
+        ("malformed I line", GOOD + "I{name:data/birds.db}x:birds.db\n", None, [],
+         ["setup.in:7:", "I line"]),
+        ("character outside code page 1252", GOOD + "M\u03a9mega\n", None, [],
+         ["setup.in:7:", "code page 1252 cannot represent"]),
+        ("licence outside code page 1252", GOOD,
+         {"licence.txt": "Accept?\n\u2603\n".encode(), "data/birds.db": b"x"}, [],
+         ["licence.txt:2:", "code page 1252 cannot represent"]),
+        ("byte neither UTF-8 nor code page 1252", None, None, [],
+         ["setup.in:", "0x81", "neither UTF-8 nor code page 1252"]),
+        ("HTTP URL without its '/'", GOOD, None, ["--http", "http://host/dat"],
+         ["--http http://host/dat", "end in '/'"]),
+        ("FTP URL without path", GOOD, None, ["--ftp", "ftp://host"], ["--ftp", "not of the form"]),
+        ("HTTP URL of another scheme", GOOD, None, ["--http", "ftp://host/dat/"],
+         ["--http", "http://host[:port]/path/"]),
+        ("URL with a bad port", GOOD, None, ["--http", "http://host:99999/dat/"], ["--http"]),
+        ("URL over 249 characters", GOOD, None,
+         ["--http", "http://host/" + "d" * 237 + "/"], ["--http", "250 characters", "249"]),
+        ("carry of an unnamed file", GOOD, None, ["--carry", "data/other.db"],
+         ["--carry data/other.db", "names no such file"]),
+        ("unknown code page", GOOD, None, ["--codepage", "437"], ["--codepage 437"]),
+        ("ready digest name with other bytes", GOOD + "I" + "0" * 32 + ":5:x.bin\n",
+         {"licence.txt": b"Accept?", "data/birds.db": b"x", "0" * 32: b"other"}, [],
+         ["00000000000000000000000000000000", "do not match its digest name"]),
+    ]
+
+    def test_refusals(self):
+        for case, template, files, options, words in self.CASES:
+            with self.subTest(case):
+                product = Product(os.path.join(self.work, "product-" + str(len(os.listdir(self.work)))),
+                                  template or "", files,
+                                  raw_template=None if template is not None else
+                                  GOOD.encode() + b"M\x81\n")
+                mirror = os.path.join(self.work, "mirror")
+                self.assertRefused(self.build(product, "--mirror", mirror, *options), *words)
+                self.assertEqual([p for p in self.outputs() if not os.path.isdir(p)], [],
+                                 "a refused build left files")
+                shutil.rmtree(mirror, ignore_errors=True)
+
+    def test_payload_of_2_gib(self):
+        product = Product(os.path.join(self.work, "product"))
+        with open(os.path.join(product.root, "data", "birds.db"), "wb") as f:
+            f.truncate(1 << 31)  # sparse: no 2 GiB written
+        self.assertRefused(self.build(product), "setup.in:5:", "under 2147483648 bytes")
+        self.assertFalse(os.path.exists(os.path.join(self.work, "setup.exe")))
+
+    def test_set_urls_refusals(self):
+        product = Product(os.path.join(self.work, "product"))
+        self.assertEqual(self.build(product).returncode, 0)
+        installer = os.path.join(self.work, "setup.exe")
+        with open(installer, "rb") as f:
+            before = f.read()
+        not_ours = os.path.join(self.work, "other.exe")
+        shutil.copy(os.path.join(os.path.dirname(MKSETUP_EXE), "mksetup.exe") if MKSETUP_EXE
+                    else MKSETUP, not_ours)
+        text = os.path.join(self.work, "text.exe")
+        with open(text, "w") as f:
+            f.write("not an executable")
+        for case, args, words in [
+            ("not an installer", [not_ours, "--http", "http://h/d/"], ["other.exe", "not an installer"]),
+            ("not an executable", [text, "--http", "http://h/d/"], ["text.exe", "not an installer"]),
+            ("missing file", [os.path.join(self.work, "nosuch.exe")], ["nosuch.exe", "no such file"]),
+            ("URL without '/'", [installer, "--ftp", "ftp://h/d"], ["--ftp", "end in '/'"]),
+        ]:
+            with self.subTest(case):
+                self.assertRefused(self.mksetup("set-urls", *args, "-o",
+                                                os.path.join(self.work, "out.exe")), *words)
+                self.assertFalse(os.path.exists(os.path.join(self.work, "out.exe")))
+        with open(installer, "rb") as f:
+            self.assertEqual(f.read(), before)
+
+    def test_damaged_installers(self):
+        # Cut short or with bytes changed in its headers or resource
+        # directory, an installer is read without a crash: list either
+        # refuses it in one line or reads it.
+        product = Product(os.path.join(self.work, "product"))
+        self.assertEqual(self.build(product).returncode, 0)
+        with open(os.path.join(self.work, "setup.exe"), "rb") as f:
+            data = f.read()
+        pe = struct.unpack_from("<I", data, 60)[0]
+        sections = struct.unpack_from("<H", data, pe + 6)[0]
+        optional = struct.unpack_from("<H", data, pe + 20)[0]
+        last = pe + 24 + optional + 40 * (sections - 1)
+        rsrc = struct.unpack_from("<I", data, last + 20)[0]  # the resource directory's offset
+        damaged = os.path.join(self.work, "damaged.exe")
+        cases = [data[:n] for n in (0, 2, 63, 64, 300, 1024, len(data) // 2, len(data) - 1)]
+        for offset in list(range(0, 1024, 7)) + list(range(rsrc, rsrc + 1024, 3)):
+            flipped = bytearray(data)
+            flipped[offset] ^= 0xFF
+            cases.append(bytes(flipped))
+        for case in cases:
+            with open(damaged, "wb") as f:
+                f.write(case)
+            proc = self.mksetup("list", damaged)
+            self.assertIn(proc.returncode, (0, 1), proc.stderr)
+            if proc.returncode == 1:
+                self.assertEqual(len(proc.stderr.splitlines()), 1, proc.stderr)
+
+
+class OutputTest(PackagerTest):
+    def product(self) -> Product:
+        files = {
+            "licence.txt": "Lizenz f\u00fcr V\u00f6gel.\r\nAccept?\r\n".encode(),
+            "data/birds.db": bytes(range(256)) * 8192,
+            "data/sub/empty.txt": b"",
+            "V\u00f6gel.txt": "Gr\u00fc\u00dfe\n".encode(),
+        }
+        template = (
+            "D2026-12-10\nTV\u00f6gel\nV2.0\nFV\u00f6gel\nL{name:licence.txt}:{size:licence.txt}\n"
+            "I{name:data/birds.db}:{size:data/birds.db}:birds.db:R\n"
+            "I{name:data/sub/empty.txt}:{size:data/sub/empty.txt}:empty.txt\n"
+            "I{name:V\u00f6gel.txt}:{size:V\u00f6gel.txt}:V\u00f6gel.txt\n"
+            "PV\u00f6gel.lnk:birds.db\nMFertig.\n")
+        return Product(os.path.join(self.work, "product"), template, files)
+
+    def test_two_builds_are_identical_and_valid(self):
+        product = self.product()
+        runs = []
+        for n in range(2):
+            mirror = os.path.join(self.work, "mirror%d" % n)
+            proc = self.build(product, "--mirror", mirror, "--http", "http://127.0.0.1:8/dat/",
+                              out="setup%d.exe" % n)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+            with open(os.path.join(self.work, "setup%d.exe" % n), "rb") as f:
+                data = f.read()
+            tree = {name: open(os.path.join(mirror, name), "rb").read()
+                    for name in os.listdir(mirror)}
+            runs.append((data, tree, proc.stdout))
+        self.assertEqual(runs[0], runs[1])
+        data, tree, listing = runs[0]
+        computed, stored = pe_checksum(data)
+        self.assertEqual(computed, stored)
+        # The mirror holds each file under its digest name, the description
+        # converted to code page 1252 with LF line ends.
+        self.assertEqual(len(tree), 5)
+        description = [d for d in tree.values() if d.startswith(b"D2026")][0]
+        self.assertIn(b"TV\xf6gel\nV2.0\n", description)
+        self.assertIn(b":V\xf6gel.txt\n", description)
+        self.assertNotIn(b"\r", description)
+        self.assertIn("Lizenz f\u00fcr V\u00f6gel.\r\nAccept?\r\n".encode("cp1252"), tree.values())
+        # The listing of build is that of list.
+        listed = self.mksetup("list", os.path.join(self.work, "setup0.exe"))
+        self.assertEqual(listed.returncode, 0)
+        self.assertEqual(listed.stdout, listing)
+        lines = listing.decode().splitlines()
+        self.assertEqual(lines[0], "HTTP base URL: http://127.0.0.1:8/dat/")
+        self.assertEqual(lines[1], "FTP base URL: (built-in default)")
+        self.assertRegex(lines[4], r"^file [0-9a-v]{32} 2097152 carried birds\.db$")
+        self.assertEqual(lines[5], "file ev8j3dn1bqqslnvnlic09c0clc2e0cvl 0 empty empty.txt")
+        self.assertRegex(lines[6], "^file [0-9a-v]{32} 8 carried V\u00f6gel.txt$")
+
+    def test_licence_warnings(self):
+        # Lines the licence box wraps again, and more than fit a screen;
+        # the build goes on.
+        for case, licence, words in [
+            ("wide", b"x" * 100 + b"\r\nAccept?\r\n", ["licence.txt:1:", "100 characters"]),
+            ("long", b"line\r\n" * 60, ["licence.txt:", "768-pixel-high"]),
+        ]:
+            with self.subTest(case):
+                product = Product(os.path.join(self.work, "product-" + case), GOOD,
+                                  {"licence.txt": licence, "data/birds.db": b"x"})
+                proc = self.build(product)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                lines = proc.stderr.decode().splitlines()
+                self.assertEqual(len(lines), 1, lines)
+                self.assertTrue(lines[0].startswith("mksetup: warning: "), lines)
+                for word in words:
+                    self.assertIn(word, lines[0])
+
+    def test_ready_digest_names(self):
+        # A description with its digest names written out takes its files
+        # from a folder named by them (a mirror), here with one size still
+        # a placeholder, and gives the same installer as its template.
+        product = self.product()
+        mirror = os.path.join(self.work, "mirror")
+        self.assertEqual(self.build(product, "--mirror", mirror, out="a.exe").returncode, 0)
+        files = {name: open(os.path.join(mirror, name), "rb").read() for name in os.listdir(mirror)}
+        description = [d for d in files.values() if d.startswith(b"D2026")][0].decode("cp1252")
+        birds = [name for name, data in files.items() if len(data) == 2097152][0]
+        ready = Product(os.path.join(self.work, "ready"),
+                        description.replace(":2097152:", ":{size:%s}:" % birds), files={})
+        proc = self.build(ready, "--payloads", mirror, out="b.exe")
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(open(os.path.join(self.work, "a.exe"), "rb").read(),
+                         open(os.path.join(self.work, "b.exe"), "rb").read())
+
+    def test_cp1252_template_is_read_as_such(self):
+        utf8 = self.product()
+        cp1252 = Product(os.path.join(self.work, "product"),
+                         raw_template=open(utf8.template, encoding="utf-8").read().encode("cp1252"),
+                         files={})
+        self.assertEqual(self.build(utf8, out="a.exe").returncode, 0)
+        self.assertEqual(self.build(cp1252, out="b.exe").returncode, 0)
+        self.assertEqual(open(os.path.join(self.work, "a.exe"), "rb").read(),
+                         open(os.path.join(self.work, "b.exe"), "rb").read())
+
+    def test_win32_packager_gives_the_same_bytes(self):
+        if not MKSETUP_EXE:
+            self.fail("MKSETUP_EXE must name the Win32 packager")
+        product = self.product()
+        outputs = []
+        for program in [MKSETUP, MKSETUP_EXE]:
+            name = os.path.basename(program) + ".out.exe"
+            mirror = os.path.join(self.work, name + ".mirror")
+            proc = self.mksetup("build", product.template, "-o", os.path.join(self.work, name),
+                                "--mirror", mirror, "--carry", "data/birds.db",
+                                "--ftp", "ftp://127.0.0.1:21/pub/", program=program)
+            self.assertEqual(proc.returncode, 0, proc.stderr)
+            outputs.append((open(os.path.join(self.work, name), "rb").read(),
+                            sorted((n, hashlib.sha1(open(os.path.join(mirror, n), "rb").read())
+                                    .hexdigest()) for n in os.listdir(mirror)),
+                            proc.stdout.replace(b"\r\n", b"\n")))
+        self.assertEqual(outputs[0], outputs[1])
+
+    def test_set_urls_rewrites_only_the_urls(self):
+        product = self.product()
+        self.assertEqual(self.build(product, "--carry", "none").returncode, 0)
+        installer = os.path.join(self.work, "setup.exe")
+        moved = os.path.join(self.work, "moved.exe")
+        proc = self.mksetup("set-urls", installer, "--http", "http://10.0.0.1:8080/a/b/",
+                            "--ftp", "ftp://10.0.0.1/pub/", "-o", moved)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        before = self.mksetup("list", installer).stdout.decode().splitlines()
+        after = self.mksetup("list", moved).stdout.decode().splitlines()
+        self.assertEqual(after[:2], ["HTTP base URL: http://10.0.0.1:8080/a/b/",
+                                     "FTP base URL: ftp://10.0.0.1/pub/"])
+        self.assertEqual(before[2:], after[2:])
+        data = open(moved, "rb").read()
+        self.assertEqual(pe_checksum(data)[0], pe_checksum(data)[1])
+        # In place, and back to the built-in defaults: the bytes as built.
+        with open(installer, "rb") as f:
+            built = f.read()
+        proc = self.mksetup("set-urls", moved, "--http", "", "--ftp", "")
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(open(moved, "rb").read(), built)
+
+if __name__ == "__main__":
+    unittest.main()

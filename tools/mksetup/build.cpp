@@ -1,0 +1,313 @@
+// mksetup build: a template and its files into an installer (and a mirror).
+#include <inttypes.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tools/mksetup/codepage.h"
+#include "tools/mksetup/installer.h"
+#include "tools/mksetup/platform.h"
+#include "tools/mksetup/template.h"
+#include "wfs/sha1.h"
+
+namespace {
+
+enum { kChunk = 1 << 20 };
+
+// Installers carrying more than this are aligned for mapping (pewriter.h).
+const uint64_t kPageAlignAbove = 1 << 20;
+
+struct BuildOptions {
+    std::string templatePath, output, payloads, http, ftp, mirror;
+    std::string carry = "all";
+    int codePage = 1252;
+};
+
+const char kUsage[] =
+    "usage: mksetup build TEMPLATE -o OUT.exe [--payloads DIR] [--carry all|none|PATH[,PATH...]]\n"
+    "                     [--http URL] [--ftp URL] [--mirror DIR] [--codepage N]";
+
+int32_t ParseOptions(int argc, char **argv, BuildOptions *options) {
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        std::string *value = arg == "-o"           ? &options->output
+                             : arg == "--payloads" ? &options->payloads
+                             : arg == "--carry"    ? &options->carry
+                             : arg == "--http"     ? &options->http
+                             : arg == "--ftp"      ? &options->ftp
+                             : arg == "--mirror"   ? &options->mirror
+                                                   : nullptr;
+        if (arg == "--codepage" && i + 1 < argc) {
+            char *end;
+            options->codePage = (int)strtol(argv[++i], &end, 10);
+            if (*end != '\0' || !IsKnownCodePage(options->codePage))
+                return Fail("--codepage %s: unknown code page (1252 is known)", argv[i]);
+        } else if (value != nullptr && i + 1 < argc) {
+            *value = argv[++i];
+        } else if (arg[0] != '-' && options->templatePath.empty()) {
+            options->templatePath = arg;
+        } else {
+            return Fail("%s: unknown option or missing value\n%s", arg.c_str(), kUsage);
+        }
+    }
+    if (options->templatePath.empty() || options->output.empty())
+        return Fail("%s", kUsage);
+    if ((!options->http.empty() && CheckBaseUrl("--http", options->http, "http") < 0) ||
+        (!options->ftp.empty() && CheckBaseUrl("--ftp", options->ftp, "ftp") < 0))
+        return -1;
+    if (options->payloads.empty()) {
+        size_t slash = options->templatePath.find_last_of("/\\");
+        options->payloads =
+            slash == std::string::npos ? "." : options->templatePath.substr(0, slash);
+    }
+    return 0;
+}
+
+// Which files the installer carries: licences always, payloads per --carry.
+int32_t ChooseCarried(const Template &tmpl, const std::string &carry, std::vector<bool> *carried) {
+    bool all = carry == "all";
+    carried->assign(tmpl.files.size(), all);
+    if (all || carry == "none") {
+        for (size_t i = 0; i < tmpl.files.size(); i++)
+            (*carried)[i] = all || tmpl.files[i].licence;
+        return 0;
+    }
+    for (size_t start = 0; start <= carry.size();) {
+        size_t end = carry.find(',', start);
+        if (end == std::string::npos)
+            end = carry.size();
+        std::string path = carry.substr(start, end - start);
+        int32_t index = FindFile(tmpl, path);
+        if (index < 0)
+            return Fail("--carry %s: the template names no such file", path.c_str());
+        (*carried)[index] = true;
+        start = end + 1;
+    }
+    for (size_t i = 0; i < tmpl.files.size(); i++)
+        (*carried)[i] = (*carried)[i] || tmpl.files[i].licence;
+    return 0;
+}
+
+// Mirror files are written under temporary names and renamed once the
+// installer is complete; whatever is left is removed.
+struct Mirror {
+    std::string folder;
+    std::vector<std::string> temporaries, finals;
+    ~Mirror() {
+        for (const std::string &t : temporaries)
+            RemoveFile(t);
+    }
+    int32_t Open(FILE **file) {
+        std::string path = folder + "/.mksetup-" + std::to_string(temporaries.size()) + ".part";
+        *file = OpenFile(path, "wb");
+        if (*file == nullptr)
+            return Fail("%s: cannot create: %s", path.c_str(), LastSystemError().c_str());
+        temporaries.push_back(path);
+        finals.push_back("");
+        return 0;
+    }
+    int32_t Commit() {
+        for (size_t i = 0; i < temporaries.size(); i++)
+            if (RenameOver(temporaries[i], finals[i]) != 0)
+                return Fail("%s: cannot rename to %s: %s", temporaries[i].c_str(),
+                            finals[i].c_str(), LastSystemError().c_str());
+        temporaries.clear();
+        return 0;
+    }
+};
+
+// Writes bytes to the installer (when carried) and the mirror file (when
+// open), hashing them.
+struct Sink {
+    ImageWriter *writer;  // null when not carried
+    FILE *mirror;         // null without --mirror
+    const std::string *mirrorPath;
+    Sha1Context sha1;
+    int32_t Write(const void *data, uint32_t count) {
+        Sha1Update(&sha1, data, count);
+        if (writer != nullptr && writer->Write(data, count) < 0)
+            return -1;
+        if (mirror != nullptr && fwrite(data, 1, count, mirror) != count)
+            return Fail("%s: cannot write: %s", mirrorPath->c_str(), LastSystemError().c_str());
+        return 0;
+    }
+};
+
+// Streams one file (or a licence's text) through a sink and sets its
+// digest, checking a ready file's digest against its name.
+int32_t PackFile(PackedFile *file, Sink *sink, std::vector<unsigned char> *chunk) {
+    Sha1Init(&sink->sha1);
+    if (file->licence) {
+        if (sink->Write(file->text.data(), (uint32_t)file->text.size()) < 0)
+            return -1;
+    } else {
+        FILE *in = OpenFile(file->diskPath, "rb");
+        if (in == nullptr)
+            return Fail("%s: cannot open: %s", file->diskPath.c_str(), LastSystemError().c_str());
+        uint64_t done = 0;
+        int32_t status = 0;
+        while (status == 0 && done < file->size) {
+            size_t want = (size_t)std::min<uint64_t>(file->size - done, chunk->size());
+            size_t n = fread(chunk->data(), 1, want, in);
+            if (n != want)
+                status = Fail("%s: cannot read (did it change while being packaged?)",
+                              file->diskPath.c_str());
+            else
+                status = sink->Write(chunk->data(), (uint32_t)n);
+            done += n;
+        }
+        fclose(in);
+        if (status < 0)
+            return -1;
+    }
+    Sha1Final(&sink->sha1);
+    Digest digest;
+    DigestFromHash(&sink->sha1, &digest);
+    if (file->ready && !DigestEqual(&digest, &file->digest))
+        return Fail("%s: its contents do not match its digest name", file->diskPath.c_str());
+    file->digest = digest;
+    file->hashed = true;
+    return 0;
+}
+
+// Placeholder resource names of the right length until digests are known.
+ResourceKey PlaceholderName(size_t index) {
+    std::string text = std::to_string(index);
+    return DigestResourceName(std::string(kDigestNameLength - text.size(), '0') + text);
+}
+
+Resource Rcdata(size_t index, uint32_t size) {
+    Resource r = {};
+    r.type = {kRtRcdata, {}};
+    r.name = PlaceholderName(index);
+    r.size = size;
+    return r;
+}
+
+std::string NameOf(const Digest &digest) {
+    char name[kDigestNameLength + 1];
+    DigestToName(&digest, name);
+    return name;
+}
+
+int32_t Build(const BuildOptions &options) {
+    Template tmpl;
+    std::vector<bool> carried;
+    if (LoadTemplate(options.templatePath, options.payloads, options.codePage, &tmpl) < 0 ||
+        ChooseCarried(tmpl, options.carry, &carried) < 0)
+        return -1;
+    Input stub = StubInput();
+    PeImage image;
+    std::vector<Resource> stubResources;
+    std::string why;
+    if (ReadPeImage(stub, &image, &why) < 0 || ReadResources(stub, image, &stubResources, &why) < 0)
+        return Fail("the installer stub is damaged (%s)", why.c_str());
+
+    // Layout: the stub's resources, the carried files, the description, the
+    // string table. Empty files are not carried: the installer makes them
+    // without any source.
+    std::vector<Resource> layout = stubResources;
+    std::vector<size_t> slot(tmpl.files.size(), SIZE_MAX);
+    uint64_t carriedBytes = 0;
+    for (size_t i = 0; i < tmpl.files.size(); i++)
+        if (carried[i] && tmpl.files[i].size != 0) {
+            slot[i] = layout.size();
+            layout.push_back(Rcdata(i, (uint32_t)tmpl.files[i].size));
+            carriedBytes += tmpl.files[i].size;
+        }
+    std::string description;
+    if (FillDescription(tmpl, &description) < 0)  // digests still zero: sizes only
+        return -1;
+    size_t descriptionSlot = layout.size();
+    layout.push_back(Rcdata(tmpl.files.size(), (uint32_t)description.size()));
+    std::string entries[16];
+    entries[kHttpEntry - kStringBlockFirst] = options.http;
+    entries[kFtpEntry - kStringBlockFirst] = options.ftp;
+    entries[kDescriptionEntry - kStringBlockFirst] = std::string(kDigestNameLength, '0');
+    Resource strings = {};
+    strings.type = {kRtString, {}};
+    strings.name = {kStringBlock, {}};
+    strings.size = (uint32_t)EncodeStringBlock(entries).size();
+    layout.push_back(strings);
+
+    Mirror mirror;
+    mirror.folder = options.mirror;
+    if (!options.mirror.empty() && MakeFolders(options.mirror) != 0)
+        return Fail("%s: cannot create: %s", options.mirror.c_str(), LastSystemError().c_str());
+    ImageWriter writer;
+    if (writer.Begin(stub, image, layout, carriedBytes > kPageAlignAbove, options.output) < 0)
+        return -1;
+    for (const Resource &r : stubResources)
+        if (CopyResource(stub, r, &writer) < 0)
+            return -1;
+
+    std::vector<unsigned char> chunk(kChunk);
+    // Every file is read once: hashed, carried and mirrored in one pass.
+    auto pack = [&](PackedFile *file, bool carry, const std::string *bytes) -> int32_t {
+        Sink sink = {carry ? &writer : nullptr, nullptr, nullptr, {}};
+        if (!options.mirror.empty() && mirror.Open(&sink.mirror) < 0)
+            return -1;
+        if (sink.mirror != nullptr)
+            sink.mirrorPath = &mirror.temporaries.back();
+        int32_t status = 0;
+        if (bytes != nullptr) {
+            Sha1Init(&sink.sha1);
+            status = sink.Write(bytes->data(), (uint32_t)bytes->size());
+            Sha1Final(&sink.sha1);
+            DigestFromHash(&sink.sha1, &file->digest);
+        } else {
+            status = PackFile(file, &sink, &chunk);
+        }
+        if (sink.mirror != nullptr) {
+            if (fclose(sink.mirror) != 0 && status == 0)
+                status = Fail("%s: cannot write: %s", sink.mirrorPath->c_str(),
+                              LastSystemError().c_str());
+            mirror.finals.back() = options.mirror + "/" + NameOf(file->digest);
+        }
+        if (status == 0 && carry)
+            status = writer.EndResource();
+        return status;
+    };
+    for (size_t i = 0; i < tmpl.files.size(); i++)
+        if (pack(&tmpl.files[i], slot[i] != SIZE_MAX, nullptr) < 0)
+            return -1;
+    if (FillDescription(tmpl, &description) < 0)
+        return -1;
+    PackedFile descriptionFile = {};
+    if (pack(&descriptionFile, true, &description) < 0)
+        return -1;
+    std::string descriptionName = NameOf(descriptionFile.digest);
+    entries[kDescriptionEntry - kStringBlockFirst] = descriptionName;
+    std::vector<unsigned char> block = EncodeStringBlock(entries);
+    if (writer.Write(block.data(), (uint32_t)block.size()) < 0 || writer.EndResource() < 0)
+        return -1;
+    for (size_t i = 0; i < tmpl.files.size(); i++)
+        if (slot[i] != SIZE_MAX)
+            writer.SetName(slot[i], DigestResourceName(NameOf(tmpl.files[i].digest)));
+    writer.SetName(descriptionSlot, DigestResourceName(descriptionName));
+    if (writer.Finish() < 0)
+        return -1;
+    if (mirror.Commit() < 0) {
+        RemoveFile(options.output);
+        return -1;
+    }
+
+    Installer installer;
+    if (OpenInstaller(options.output, &installer) < 0)
+        return -1;
+    PrintListing(installer);
+    return 0;
+}
+
+}  // namespace
+
+int RunBuild(int argc, char **argv) {
+    BuildOptions options;
+    if (ParseOptions(argc, argv, &options) < 0)
+        return 2;
+    return Build(options) < 0 ? 1 : 0;
+}

@@ -1,0 +1,134 @@
+#include "tools/mksetup/codepage.h"
+
+namespace {
+
+// Code page 1252 bytes 0x80 to 0x9F; 0 where the byte has no character.
+// Bytes 0xA0 to 0xFF are U+00A0 to U+00FF.
+const uint16_t kWindows1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+// The character of a byte, or -1 when the byte has none.
+int32_t ByteToChar(unsigned char byte) {
+    if (byte < 0x80 || byte >= 0xA0)
+        return byte;
+    uint16_t c = kWindows1252High[byte - 0x80];
+    return c != 0 ? c : -1;
+}
+
+// The byte of a character, or -1 when the code page has none.
+int32_t CharToByte(uint32_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return (int32_t)c;
+    for (int i = 0; i < 32; i++)
+        if (kWindows1252High[i] != 0 && kWindows1252High[i] == c)
+            return 0x80 + i;
+    return -1;
+}
+
+void AppendUtf8(std::string *out, uint32_t c) {
+    if (c < 0x80) {
+        *out += (char)c;
+    } else if (c < 0x800) {
+        *out += (char)(0xC0 | (c >> 6));
+        *out += (char)(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        *out += (char)(0xE0 | (c >> 12));
+        *out += (char)(0x80 | ((c >> 6) & 0x3F));
+        *out += (char)(0x80 | (c & 0x3F));
+    } else {
+        *out += (char)(0xF0 | (c >> 18));
+        *out += (char)(0x80 | ((c >> 12) & 0x3F));
+        *out += (char)(0x80 | ((c >> 6) & 0x3F));
+        *out += (char)(0x80 | (c & 0x3F));
+    }
+}
+
+// Reads one UTF-8 character at *offset and advances; -1 for a malformed,
+// overlong or surrogate sequence.
+int32_t NextUtf8(const std::string &text, size_t *offset) {
+    unsigned char lead = (unsigned char)text[*offset];
+    int extra = lead < 0x80   ? 0
+                : lead < 0xC2 ? -1
+                : lead < 0xE0 ? 1
+                : lead < 0xF0 ? 2
+                : lead < 0xF5 ? 3
+                              : -1;
+    if (extra < 0 || *offset + extra >= text.size())
+        return -1;
+    uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (int i = 1; i <= extra; i++) {
+        unsigned char next = (unsigned char)text[*offset + i];
+        if ((next & 0xC0) != 0x80)
+            return -1;
+        c = (c << 6) | (next & 0x3F);
+    }
+    static const uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
+    if (c < kSmallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return -1;
+    *offset += extra + 1;
+    return (int32_t)c;
+}
+
+bool IsUtf8(const std::string &text) {
+    for (size_t offset = 0; offset < text.size();)
+        if (NextUtf8(text, &offset) < 0)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool IsKnownCodePage(int codePage) {
+    return codePage == 1252;
+}
+
+int32_t DecodeText(const std::string &text, int, std::string *out, size_t *badOffset) {
+    static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+    if (IsUtf8(text)) {
+        *out = text.compare(0, 3, kByteOrderMark) == 0 ? text.substr(3) : text;
+        return 0;
+    }
+    std::string decoded;
+    for (size_t i = 0; i < text.size(); i++) {
+        int32_t c = ByteToChar((unsigned char)text[i]);
+        if (c < 0) {
+            *badOffset = i;
+            return -1;
+        }
+        AppendUtf8(&decoded, (uint32_t)c);
+    }
+    *out = decoded;
+    return 0;
+}
+
+int32_t EncodeText(const std::string &text, int, std::string *out, size_t *badOffset) {
+    std::string encoded;
+    for (size_t offset = 0; offset < text.size();) {
+        size_t start = offset;
+        int32_t c = NextUtf8(text, &offset);
+        int32_t byte = c < 0 ? -1 : CharToByte((uint32_t)c);
+        if (byte < 0) {
+            *badOffset = start;
+            return -1;
+        }
+        encoded += (char)byte;
+    }
+    *out = encoded;
+    return 0;
+}
+
+std::string TextToUtf8(const std::string &text, int) {
+    std::string out;
+    for (unsigned char byte : text) {
+        int32_t c = ByteToChar(byte);
+        AppendUtf8(&out, c < 0 ? 0xFFFD : (uint32_t)c);
+    }
+    return out;
+}
+
+std::u16string AsciiToUtf16(const std::string &text) {
+    return std::u16string(text.begin(), text.end());
+}

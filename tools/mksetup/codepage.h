@@ -1,0 +1,32 @@
+#ifndef TOOLS_MKSETUP_CODEPAGE_H
+#define TOOLS_MKSETUP_CODEPAGE_H
+
+#include <stdint.h>
+
+#include <string>
+
+// The installer hands every text of its description to the system's 8-bit
+// calls, so the packager writes texts in the end user's ANSI code page.
+// Publishers write UTF-8 (or already 8-bit text); this module converts.
+
+// True when the packager knows the code page (1252, the western one).
+bool IsKnownCodePage(int codePage);
+
+// Decodes text as UTF-8 when it is valid UTF-8 (a leading byte order mark
+// dropped), else as 8-bit text in codePage, into UTF-8. Returns 0, or -1
+// when a byte has no meaning in the code page; *badOffset is then its
+// offset. out is written only on success.
+int32_t DecodeText(const std::string &text, int codePage, std::string *out, size_t *badOffset);
+
+// Encodes UTF-8 text into codePage. Returns 0, or -1 when a character
+// cannot be represented; *badOffset is then its offset in text. out is
+// written only on success.
+int32_t EncodeText(const std::string &text, int codePage, std::string *out, size_t *badOffset);
+
+// UTF-8 of 8-bit text in codePage; bytes without meaning become U+FFFD.
+std::string TextToUtf8(const std::string &text, int codePage);
+
+// UTF-16 code units of ASCII text (the string table holds wide strings).
+std::u16string AsciiToUtf16(const std::string &text);
+
+#endif

@@ -1,0 +1,133 @@
+#include "tools/mksetup/platform.h"
+
+#include <errno.h>
+#include <stdarg.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+std::wstring Wide(const std::string &text) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (n <= 0)
+        return std::wstring();
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], n);
+    wide.resize(n - 1);
+    return wide;
+}
+
+// The Win32 calls report through the last error; messages use errno's
+// texts on both systems, so that both packagers say the same.
+int FailWithErrno(void) {
+    DWORD code = GetLastError();
+    errno = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ENOENT
+            : code == ERROR_ALREADY_EXISTS                               ? EEXIST
+            : code == ERROR_ACCESS_DENIED                                ? EACCES
+                                                                         : EIO;
+    return -1;
+}
+#endif
+
+void PrintLine(const char *prefix, const char *format, va_list args) {
+    fputs(prefix, stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+}
+
+}  // namespace
+
+FILE *OpenFile(const std::string &path, const char *mode) {
+#ifdef _WIN32
+    return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+#else
+    return fopen(path.c_str(), mode);
+#endif
+}
+
+int SeekFile(FILE *file, uint64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(file, (long long)offset, SEEK_SET);
+#else
+    return fseeko(file, (off_t)offset, SEEK_SET);
+#endif
+}
+
+FileKind StatPath(const std::string &path, uint64_t *size) {
+#ifdef _WIN32
+    struct _stat64 info;
+    if (_wstat64(Wide(path).c_str(), &info) != 0)
+        return kNoFile;
+#else
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return kNoFile;
+#endif
+    if (S_ISDIR(info.st_mode))
+        return kFolder;
+    *size = (uint64_t)info.st_size;
+    return kRegularFile;
+}
+
+int MakeFolders(const std::string &path) {
+    uint64_t size;
+    FileKind kind = StatPath(path, &size);
+    if (kind == kFolder)
+        return 0;
+    if (kind == kRegularFile) {
+        errno = EEXIST;
+        return -1;
+    }
+    size_t slash = path.find_last_of("/\\");
+    if (slash != std::string::npos && slash > 0 && MakeFolders(path.substr(0, slash)) < 0)
+        return -1;
+#ifdef _WIN32
+    return CreateDirectoryW(Wide(path).c_str(), nullptr) ? 0 : FailWithErrno();
+#else
+    return mkdir(path.c_str(), 0777);
+#endif
+}
+
+int RenameOver(const std::string &from, const std::string &to) {
+#ifdef _WIN32
+    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)
+               ? 0
+               : FailWithErrno();
+#else
+    return rename(from.c_str(), to.c_str());
+#endif
+}
+
+void RemoveFile(const std::string &path) {
+#ifdef _WIN32
+    DeleteFileW(Wide(path).c_str());
+#else
+    unlink(path.c_str());
+#endif
+}
+
+std::string LastSystemError() {
+    return strerror(errno);
+}
+
+int Fail(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    PrintLine("mksetup: ", format, args);
+    va_end(args);
+    return -1;
+}
+
+void Warn(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    PrintLine("mksetup: warning: ", format, args);
+    va_end(args);
+}

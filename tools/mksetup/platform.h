@@ -1,0 +1,48 @@
+#ifndef TOOLS_MKSETUP_PLATFORM_H
+#define TOOLS_MKSETUP_PLATFORM_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+
+// The few file operations the packager needs, on paths in UTF-8 whatever
+// the system: POSIX calls on Linux, the wide-character calls on Windows
+// (so that names with any letters work under every ANSI code page).
+
+// fopen with a UTF-8 path; null on failure (errno set).
+FILE *OpenFile(const std::string &path, const char *mode);
+
+// 64-bit positioning for files of up to 2 GiB and beyond; 0 on success.
+int SeekFile(FILE *file, uint64_t offset);
+
+enum FileKind { kNoFile, kRegularFile, kFolder };
+
+// What path names; *size is set for a regular file.
+FileKind StatPath(const std::string &path, uint64_t *size);
+
+// Creates the folder and its missing parents; 0 on success.
+int MakeFolders(const std::string &path);
+
+// Replaces to by from; 0 on success.
+int RenameOver(const std::string &from, const std::string &to);
+
+void RemoveFile(const std::string &path);
+
+// Text of the last failing C library call, for messages.
+std::string LastSystemError();
+
+#ifdef __MINGW_PRINTF_FORMAT
+#define MKSETUP_PRINTF_FORMAT __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
+#else
+#define MKSETUP_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
+#endif
+
+// Prints "mksetup: " and the formatted text and a line end on the error
+// stream; returns -1 so that callers can write "return Fail(...)".
+int Fail(const char *format, ...) MKSETUP_PRINTF_FORMAT;
+
+// Prints "mksetup: warning: " and the text; the run goes on.
+void Warn(const char *format, ...) MKSETUP_PRINTF_FORMAT;
+
+#endif

@@ -1,0 +1,363 @@
+#include "tools/mksetup/template.h"
+
+#include <inttypes.h>
+#include <string.h>
+
+#include "setup/description.h"
+#include "tools/mksetup/codepage.h"
+#include "tools/mksetup/platform.h"
+
+namespace {
+
+// The installer's own limits (its buffers and the checks of its steps).
+enum {
+    kMaxDescription = 4095,
+    kMaxLicence = 4095,
+    kMaxProductName = 128 - sizeof "Software\\Quillon\\Update\\Programs\\",  // 94
+    kMaxFolderName = 260 - sizeof "C:\\Program Files" - 1,                   // 242
+    kMaxFileName = 259,
+    kMaxLinkPart = 260 - 2,  // a folder of one byte, a backslash, the zero
+    kMaxTemplate = 1 << 20,
+    kMaxLicenceFile = 64 * 1024,
+};
+const uint64_t kMaxPayload = 0x7FFFFFFFu;
+
+// The licence box: a message box wraps a line wider than about 75
+// characters of its font, and about 50 lines fit a 768-pixel-high screen.
+enum { kLicenceBoxColumns = 75, kLicenceBoxLines = 50 };
+
+const char kPlaceholderName[] = "{name:";
+const char kPlaceholderSize[] = "{size:";
+const char kZeroName[] = "00000000000000000000000000000000";
+
+int32_t ReadWholeFile(const std::string &path, uint64_t limit, std::string *bytes) {
+    FILE *file = OpenFile(path, "rb");
+    if (file == nullptr)
+        return Fail("%s: cannot open: %s", path.c_str(), LastSystemError().c_str());
+    std::string data;
+    char chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0 && data.size() <= limit)
+        data.append(chunk, n);
+    bool failed = ferror(file) != 0;
+    fclose(file);
+    if (failed)
+        return Fail("%s: cannot read: %s", path.c_str(), LastSystemError().c_str());
+    if (data.size() > limit)
+        return Fail("%s: over %" PRIu64 " bytes; too large to be a setup description", path.c_str(),
+                    limit);
+    *bytes = data;
+    return 0;
+}
+
+bool StartsWith(const std::string &text, size_t at, const char *prefix) {
+    return text.compare(at, strlen(prefix), prefix) == 0;
+}
+
+bool IsDigestNameAt(const std::string &text, size_t at) {
+    Digest digest;
+    return text.size() >= at + kDigestNameLength + 1 && text[at + kDigestNameLength] == ':' &&
+           NameToDigest(text.c_str() + at, &digest) == 0;
+}
+
+std::string Where(const Template &tmpl, size_t line) {
+    return tmpl.path + ":" + std::to_string(line + 1);
+}
+
+// Adds the file at path (relative to the payload folder) unless it is
+// there already; its index in *index.
+int32_t AddFile(Template *tmpl, const std::string &folder, size_t line, const std::string &path,
+                bool ready, bool licence, size_t *index) {
+    for (size_t i = 0; i < tmpl->files.size(); i++)
+        if (tmpl->files[i].path == path) {
+            tmpl->files[i].licence = tmpl->files[i].licence || licence;
+            *index = i;
+            return 0;
+        }
+    PackedFile file = {};
+    file.path = path;
+    file.diskPath = folder.empty() ? path : folder + "/" + path;
+    file.ready = ready;
+    file.licence = licence;
+    if (ready)
+        NameToDigest(path.c_str(), &file.digest);
+    switch (StatPath(file.diskPath, &file.size)) {
+        case kNoFile:
+            return Fail("%s: %s: no such file", Where(*tmpl, line).c_str(), file.diskPath.c_str());
+        case kFolder:
+            return Fail("%s: %s is a folder, not a file", Where(*tmpl, line).c_str(),
+                        file.diskPath.c_str());
+        case kRegularFile:
+            break;
+    }
+    if (file.size > kMaxPayload)
+        return Fail("%s: %s: %" PRIu64 " bytes; a payload must be under 2147483648 bytes",
+                    Where(*tmpl, line).c_str(), file.diskPath.c_str(), file.size);
+    *index = tmpl->files.size();
+    tmpl->files.push_back(file);
+    return 0;
+}
+
+// Finds the files of one line: its placeholders, and the digest name an L
+// or I line starts with.
+int32_t ScanLine(Template *tmpl, const std::string &folder, size_t line) {
+    const std::string &text = tmpl->lines[line];
+    char letter = text.empty() ? '\0' : text[0];
+    size_t index;
+    if ((letter == 'L' || letter == 'I') && IsDigestNameAt(text, 1) &&
+        AddFile(tmpl, folder, line, text.substr(1, kDigestNameLength), true, letter == 'L',
+                &index) < 0)
+        return -1;
+    for (size_t at = text.find('{'); at != std::string::npos; at = text.find('{', at + 1)) {
+        if (!StartsWith(text, at, kPlaceholderName) && !StartsWith(text, at, kPlaceholderSize))
+            continue;
+        size_t start = at + strlen(kPlaceholderName), end = text.find('}', start);
+        if (end == std::string::npos)
+            return Fail("%s: placeholder without its closing '}'", Where(*tmpl, line).c_str());
+        std::string path = text.substr(start, end - start);
+        for (char &c : path)
+            if (c == '\\')
+                c = '/';
+        if (path.empty())
+            return Fail("%s: placeholder without a file name", Where(*tmpl, line).c_str());
+        if (path.find(':') != std::string::npos)
+            return Fail("%s: file name '%s' contains ':'", Where(*tmpl, line).c_str(),
+                        path.c_str());
+        bool licence = letter == 'L' && at == 1 && StartsWith(text, at, kPlaceholderName);
+        if (AddFile(tmpl, folder, line, path, false, licence, &index) < 0)
+            return -1;
+    }
+    return 0;
+}
+
+// Reads a licence, converts it to the code page and checks its size;
+// warns when the licence box will show it badly.
+int32_t LoadLicence(const Template &tmpl, PackedFile *file) {
+    std::string raw, decoded, encoded;
+    if (ReadWholeFile(file->diskPath, kMaxLicenceFile, &raw) < 0)
+        return -1;
+    if (file->ready) {
+        encoded = raw;
+    } else {
+        size_t bad;
+        if (DecodeText(raw, tmpl.codePage, &decoded, &bad) < 0)
+            return Fail("%s: byte 0x%02X at offset %zu is neither UTF-8 nor code page %d text",
+                        file->diskPath.c_str(), (unsigned char)raw[bad], bad, tmpl.codePage);
+        if (EncodeText(decoded, tmpl.codePage, &encoded, &bad) < 0) {
+            size_t line = 1;
+            for (size_t i = 0; i < bad; i++)
+                line += decoded[i] == '\n';
+            return Fail("%s:%zu: text that code page %d cannot represent", file->diskPath.c_str(),
+                        line, tmpl.codePage);
+        }
+    }
+    if (encoded.size() > kMaxLicence)
+        return Fail("%s: licence of %zu bytes is over the limit of %d bytes",
+                    file->diskPath.c_str(), encoded.size(), (int)kMaxLicence);
+    size_t boxLines = 0, lineNumber = 0, wideLine = 0, wideLength = 0;
+    for (size_t start = 0; start <= encoded.size();) {
+        size_t end = encoded.find('\n', start);
+        if (end == std::string::npos)
+            end = encoded.size();
+        size_t length = end - start - (end > start && encoded[end - 1] == '\r');
+        lineNumber++;
+        boxLines += length == 0 ? 1 : (length + kLicenceBoxColumns - 1) / kLicenceBoxColumns;
+        if (length > kLicenceBoxColumns && wideLine == 0) {
+            wideLine = lineNumber;
+            wideLength = length;
+        }
+        start = end + 1;
+    }
+    if (wideLine != 0)
+        Warn(
+            "%s:%zu: line of %zu characters: the licence box wraps lines at about %d characters, "
+            "so hard-wrapped lines this wide show ragged",
+            file->diskPath.c_str(), wideLine, wideLength, (int)kLicenceBoxColumns);
+    if (boxLines > kLicenceBoxLines)
+        Warn("%s: about %zu lines in the licence box; about %d fit a 768-pixel-high screen",
+             file->diskPath.c_str(), boxLines, (int)kLicenceBoxLines);
+    file->text = encoded;
+    file->size = encoded.size();
+    return 0;
+}
+
+const PackedFile *FileOf(const Template &tmpl, const std::string &path) {
+    for (const PackedFile &file : tmpl.files)
+        if (file.path == path)
+            return &file;
+    return nullptr;
+}
+
+// The line with its placeholders filled: digest names (or zeros before the
+// files are hashed) and sizes.
+std::string ExpandLine(const Template &tmpl, const std::string &text, bool withDigests) {
+    std::string out;
+    size_t at = 0;
+    for (size_t open = text.find('{'); open != std::string::npos; open = text.find('{', open + 1)) {
+        bool isName = StartsWith(text, open, kPlaceholderName);
+        if (!isName && !StartsWith(text, open, kPlaceholderSize))
+            continue;
+        size_t start = open + strlen(kPlaceholderName), end = text.find('}', start);
+        std::string path = text.substr(start, end - start);
+        for (char &c : path)
+            if (c == '\\')
+                c = '/';
+        const PackedFile *file = FileOf(tmpl, path);
+        out += text.substr(at, open - at);
+        if (!isName) {
+            out += std::to_string(file->size);
+        } else if (withDigests) {
+            char name[kDigestNameLength + 1];
+            DigestToName(&file->digest, name);
+            out += name;
+        } else {
+            out += kZeroName;
+        }
+        at = end + 1;
+        open = end;
+    }
+    return out + text.substr(at);
+}
+
+// Checks one encoded line as the installer will read it.
+int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *seenT, bool *seenV) {
+    std::string where = Where(tmpl, line);
+    char *argument = &text[0] + 1;
+    size_t length = text.size() - (text.empty() ? 0 : 1);
+    Digest digest;
+    InstallLine install;
+    const char *linkName, *target;
+    switch (text.empty() ? '\0' : text[0]) {
+        case 'T':
+            *seenT = true;
+            if (length > kMaxProductName)
+                return Fail(
+                    "%s: product name of %zu bytes does not fit the registry key path "
+                    "(at most %d bytes)",
+                    where.c_str(), length, (int)kMaxProductName);
+            return 0;
+        case 'V':
+            *seenV = true;
+            return *seenT ? 0 : Fail("%s: V line before any T line", where.c_str());
+        case 'F':
+            if (length > kMaxFolderName)
+                return Fail(
+                    "%s: folder name of %zu bytes does not fit a 260-byte path "
+                    "(at most %d bytes)",
+                    where.c_str(), length, (int)kMaxFolderName);
+            return 0;
+        case 'L':
+            if (ParseLicenceLine(argument, &digest) < 0)
+                return Fail("%s: L line is not a digest name, ':' and the licence size",
+                            where.c_str());
+            return 0;
+        case 'I':
+            if (ParseInstallLine(argument, &install) < 0)
+                return Fail(
+                    "%s: I line is not digest name:size:file name[:R], or its size is "
+                    "2 GiB or more",
+                    where.c_str());
+            if (install.fileName[0] == '\0')
+                return Fail("%s: I line without a file name", where.c_str());
+            if (strlen(install.fileName) > kMaxFileName)
+                return Fail(
+                    "%s: file name of %zu bytes does not fit a 260-byte path "
+                    "(at most %d bytes)",
+                    where.c_str(), strlen(install.fileName), (int)kMaxFileName);
+            return 0;
+        case 'P':
+            if (ParseShortcutLine(argument, &linkName, &target) < 0)
+                return Fail("%s: P line without ':' between link name and target", where.c_str());
+            if (strlen(linkName) > kMaxLinkPart || strlen(target) > kMaxLinkPart)
+                return Fail(
+                    "%s: shortcut name or target does not fit a 260-byte path "
+                    "(at most %d bytes each)",
+                    where.c_str(), (int)kMaxLinkPart);
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+// The description in the code page; with check, every line is checked.
+int32_t BuildText(const Template &tmpl, bool withDigests, bool check, std::string *out) {
+    std::string text;
+    bool seenT = false, seenV = false;
+    for (size_t line = 0; line < tmpl.lines.size(); line++) {
+        std::string encoded;
+        size_t bad;
+        if (EncodeText(ExpandLine(tmpl, tmpl.lines[line], withDigests), tmpl.codePage, &encoded,
+                       &bad) < 0)
+            return Fail("%s: text that code page %d cannot represent", Where(tmpl, line).c_str(),
+                        tmpl.codePage);
+        if (check && CheckLine(tmpl, line, encoded, &seenT, &seenV) < 0)
+            return -1;
+        text += encoded;
+        if (line + 1 < tmpl.lines.size() || tmpl.endsWithNewline)
+            text += '\n';
+    }
+    if (check && !seenT)
+        return Fail("%s: no T line (the product name)", tmpl.path.c_str());
+    if (check && !seenV)
+        return Fail("%s: a T line but no V line (the version)", tmpl.path.c_str());
+    if (text.size() > kMaxDescription)
+        return Fail("%s: description of %zu bytes is over the limit of %d bytes", tmpl.path.c_str(),
+                    text.size(), (int)kMaxDescription);
+    *out = text;
+    return 0;
+}
+
+}  // namespace
+
+int32_t LoadTemplate(const std::string &path, const std::string &payloadFolder, int codePage,
+                     Template *out) {
+    Template tmpl;
+    tmpl.path = path;
+    tmpl.codePage = codePage;
+    std::string raw, decoded;
+    if (ReadWholeFile(path, kMaxTemplate, &raw) < 0)
+        return -1;
+    size_t bad;
+    if (DecodeText(raw, codePage, &decoded, &bad) < 0)
+        return Fail("%s: byte 0x%02X at offset %zu is neither UTF-8 nor code page %d text",
+                    path.c_str(), (unsigned char)raw[bad], bad, codePage);
+    // Lines end at LF; a CR before it is dropped, so that the description
+    // is written with LF line ends.
+    tmpl.endsWithNewline = !decoded.empty() && decoded.back() == '\n';
+    for (size_t start = 0; start < decoded.size();) {
+        size_t end = decoded.find('\n', start);
+        if (end == std::string::npos)
+            end = decoded.size();
+        std::string line = decoded.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        tmpl.lines.push_back(line);
+        start = end + 1;
+    }
+    for (size_t line = 0; line < tmpl.lines.size(); line++)
+        if (ScanLine(&tmpl, payloadFolder, line) < 0)
+            return -1;
+    for (PackedFile &file : tmpl.files)
+        if (file.licence && LoadLicence(tmpl, &file) < 0)
+            return -1;
+    std::string description;
+    if (BuildText(tmpl, false, true, &description) < 0)
+        return -1;
+    *out = tmpl;
+    return 0;
+}
+
+int32_t FillDescription(const Template &tmpl, std::string *description) {
+    return BuildText(tmpl, true, false, description);
+}
+
+int32_t FindFile(const Template &tmpl, const std::string &path) {
+    std::string wanted = path;
+    for (char &c : wanted)
+        if (c == '\\')
+            c = '/';
+    for (size_t i = 0; i < tmpl.files.size(); i++)
+        if (tmpl.files[i].path == wanted)
+            return (int32_t)i;
+    return -1;
+}

@@ -113,12 +113,22 @@ enum { kProgressIntervalMs = 50 };
 enum { kWriteSize = 16 * kChunkSize };
 
 // Writes the gathered bytes. Returns 0, or -1 after an error box (none
-// after a Cancel).
+// after a Cancel). A disk that fills up mid-write takes what fits and
+// reports success for it; the write of the rest then fails with the reason,
+// and a write that takes nothing without a reason counts as a full disk.
 int32_t WriteGathered(HANDLE file, const unsigned char *data, uint32_t size) {
-    DWORD written;
-    if (!WriteFile(file, data, size, &written, nullptr) || written != size) {
-        CopyError("Error writing output file", LastErrorText());
-        return -1;
+    while (size != 0) {
+        DWORD written;
+        if (!WriteFile(file, data, size, &written, nullptr)) {
+            CopyError("Error writing output file", LastErrorText());
+            return -1;
+        }
+        if (written == 0) {
+            CopyError("Error writing output file", ErrorText(ERROR_DISK_FULL));
+            return -1;
+        }
+        data += written;
+        size -= written;
     }
     return 0;
 }

@@ -25,6 +25,20 @@ TEMPLATE = os.environ.get("E2E_WINE_TEMPLATE", "")
 ROBOT = os.path.join(BUILD, "tests", "robot", "robot.exe")
 LINKINFO = os.path.join(BUILD, "tests", "e2e", "linkinfo.exe")
 
+
+def resource_id(name: str) -> str:
+    """A control id of base/resids.h, as the robot names controls."""
+    with open(os.path.join(HERE, "..", "..", "base", "resids.h")) as f:
+        for line in f:
+            fields = line.split()
+            if fields[:2] == ["#define", name]:
+                return fields[2]
+    raise LookupError(name)
+
+
+# The destination folder dialog's text field.
+FOLDER_FIELD = resource_id("IDC_FOLDER_FIELD")
+
 # The installer's record of each product: this key followed by its name.
 KEY = "Software\\Quillon\\Update\\Programs\\"
 

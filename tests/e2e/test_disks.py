@@ -13,7 +13,7 @@ import subprocess
 import time
 import unittest
 
-from e2e import BUILD, InstallerTest, installer, set_urls
+from e2e import BUILD, FOLDER_FIELD, InstallerTest, installer, set_urls
 from hostile import STALL, HttpServer, http_ok
 from netfixture import CLOSED
 
@@ -100,7 +100,7 @@ class DiskTest(InstallerTest):
             folder = os.path.join(disk, "Hostile")
             self.put_old_file("payload.txt", folder=folder)
             run = self.run_installer(installer("disk_setup"),
-                                     "type 100 D:\\Hostile\n" + INSTALL)
+                                     f"type {FOLDER_FIELD} D:\\Hostile\n" + INSTALL)
             left = contents(folder)
         finally:
             subprocess.run(["umount", disk], check=True)
@@ -109,8 +109,8 @@ class DiskTest(InstallerTest):
                               {"earlier.txt": fixture("earlier.txt"), "payload.txt": OLD})
 
     def test_run_killed_mid_copy_then_run_again(self):
-        # The server stalls after 9000 bytes, when two chunks are on disk;
-        # the prefix's programs are then killed, as by a power cut. The
+        # The server stalls after 9000 bytes, mid-file; once the file being
+        # written exists the prefix's programs are killed, as by a power cut. The
         # next run, against a server that answers, completes the install
         # and leaves no partial file.
         body = fixture("payload.txt")
@@ -125,9 +125,12 @@ class DiskTest(InstallerTest):
                     if upgrade:
                         self.put_old_file("payload.txt")
                     partial = "payload.txt.setup-partial" if upgrade else "payload.txt"
-                    self.kill_when_written(exe, self.folder(partial), 8192)
+                    self.kill_when_created(exe, self.folder(partial))
                     left = contents(self.folder())
-                    self.assertEqual(len(left[partial]), 8192)
+                    # Whatever reached the disk before the kill: the copy
+                    # gathers its writes, so perhaps nothing.
+                    self.assertLess(len(left[partial]), len(body))
+                    self.assertTrue(body.startswith(left[partial]))
                     if upgrade:
                         self.assertEqual(left["payload.txt"], OLD)
 
@@ -141,16 +144,16 @@ class DiskTest(InstallerTest):
                                  {"earlier.txt": fixture("earlier.txt"), "payload.txt": body})
                 self.assertEqual(run.registry_values(KEY)["Version"], "1.0")
 
-    def kill_when_written(self, exe, path, size):
-        """Starts exe and kills every program of the prefix once path holds
-        size bytes."""
+    def kill_when_created(self, exe, path):
+        """Starts exe and kills every program of the prefix once path
+        exists."""
         robot = subprocess.Popen(self.robot_command(exe, "press OK\nleave", timeout=120),
                                  env=self.wine_env(), cwd=self.work,
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             deadline = time.monotonic() + 120
-            while not (os.path.exists(path) and os.path.getsize(path) >= size):
-                self.assertLess(time.monotonic(), deadline, "nothing written to " + path)
+            while not os.path.exists(path):
+                self.assertLess(time.monotonic(), deadline, "no file " + path)
                 time.sleep(0.1)
         finally:
             self.wine_env_run(["wineserver", "-k"])

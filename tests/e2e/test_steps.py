@@ -4,8 +4,8 @@ shortcut, on the sample installer and on small fixtures."""
 import os
 import unittest
 
-from e2e import (ACCEPT_ALL, KEY, LINKINFO, SAMPLE, SAMPLE_FILES, SAMPLE_MESSAGE, InstallerTest,
-                 installer, names, payload)
+from e2e import (ACCEPT_ALL, FOLDER_FIELD, KEY, LINKINFO, SAMPLE, SAMPLE_FILES, SAMPLE_MESSAGE,
+                 InstallerTest, installer, names, payload)
 
 # The files of big_setup, in the order it installs them.
 BIG_FILES = [f"part{i:02}.bin" for i in range(1, 13)]
@@ -19,7 +19,7 @@ class SampleTest(InstallerTest):
         run = self.run_installer(installer("kestrin_setup", SAMPLE), ACCEPT_ALL)
         self.assertCleanRun(run)
         folder, licence, status, message = run.boxes
-        self.assertEqual((folder["caption"], folder["fields"]["100"], folder["buttons"]),
+        self.assertEqual((folder["caption"], folder["fields"][FOLDER_FIELD], folder["buttons"]),
                          ("Quillon Setup", "C:\\Program Files\\Kestrin", ["OK", "Browse...", "Cancel"]))
         self.assertEqual(licence["text"].encode(), payload("licence.txt"))
         self.assertBox(licence, "Software License", licence["text"], "question")
@@ -72,7 +72,7 @@ class StepsTest(InstallerTest):
         self.assertBox(question, "Big Setup", "Are you sure you want to abort installation?\n",
                        "question")
         folder = run.drive_c("Program Files", "Big")
-        size = names("big_setup")["big.bin"][1]
+        size = names("big_setup")[BIG_FILES[0]][1]
         left = sorted(os.listdir(folder))
         self.assertLess(len(left), len(BIG_FILES))
         self.assertEqual(left, BIG_FILES[:len(left)])
@@ -85,7 +85,7 @@ class StepsTest(InstallerTest):
                                  "press OK\nleave\nclick Cancel\npress No\npress OK")
         self.assertCleanRun(run)
         self.assertEqual(run.boxes[-1]["text"], "Big installed.")
-        size = names("big_setup")["big.bin"][1]
+        size = names("big_setup")[BIG_FILES[0]][1]
         for name in BIG_FILES:
             self.assertEqual(os.path.getsize(run.drive_c("Program Files", "Big", name)), size)
         self.assertEqual(run.registry_values(KEY + "Big")["Version"], "1.0")
@@ -109,7 +109,8 @@ class StepsTest(InstallerTest):
 
     def test_typed_path_of_missing_levels_with_forward_slashes(self):
         run = self.run_installer(installer("small_setup"),
-                                 "type 100 C:/deep/er/still/here\npress OK\nleave\npress OK")
+                                 f"type {FOLDER_FIELD} C:/deep/er/still/here\n"
+                                 "press OK\nleave\npress OK")
         self.assertCleanRun(run)
         self.assertTrue(os.path.isfile(run.drive_c("deep", "er", "still", "here", "readme.txt")))
         self.assertEqual(run.registry_values(KEY + "Small")["Dir"], "C:/deep\\er\\still\\here")
@@ -129,13 +130,13 @@ class StepsTest(InstallerTest):
                 self.restart()
                 os.makedirs(os.path.join(self.prefix, "drive_c", "Chosen"))
                 run = self.run_installer(installer("small_setup"),
-                                         "type 100 C:\\Typed\npress Browse...\n" + browser +
+                                         f"type {FOLDER_FIELD} C:\\Typed\npress Browse...\n" + browser +
                                          "\nclick OK\nleave\npress OK")
                 self.assertCleanRun(run)
                 shown = run.boxes[1]
                 self.assertEqual((shown["text"], shown["owner"], shown["buttons"]),
                                  ("Select Folder for Kestrin", "Quillon Setup", ["OK", "Cancel"]))
-                self.assertEqual(run.clicked[0]["fields"]["100"], field)
+                self.assertEqual(run.clicked[0]["fields"][FOLDER_FIELD], field)
                 self.assertTrue(os.path.isfile(run.drive_c(folder, "readme.txt")))
                 self.assertEqual(run.registry_values(KEY + "Small")["Dir"], field)
 
@@ -146,7 +147,7 @@ class StepsTest(InstallerTest):
             with self.subTest(typed=typed):
                 self.restart()
                 run = self.run_installer(installer("small_setup"),
-                                         f"type 100 {typed}\npress OK\npress OK")
+                                         f"type {FOLDER_FIELD} {typed}\npress OK\npress OK")
                 self.assertCleanRun(run)
                 self.assertTrue(run.boxes[-1]["text"].startswith(
                     "Unable to create destination directory: "), run.boxes[-1])
@@ -163,7 +164,7 @@ class RegistryTest(InstallerTest):
         self.wine("reg", "add", self.CURRENT_VERSION, "/v", "ProgramFilesDir", "/d", "C:\\Apps", "/f")
         run = self.run_installer(installer("small_setup"), "press OK\nleave\npress OK")
         self.assertCleanRun(run)
-        self.assertEqual(run.boxes[0]["fields"]["100"], "C:\\Apps\\Small")
+        self.assertEqual(run.boxes[0]["fields"][FOLDER_FIELD], "C:\\Apps\\Small")
         self.assertTrue(os.path.isfile(run.drive_c("Apps", "Small", "readme.txt")))
 
     def test_programs_folder_without_its_value(self):

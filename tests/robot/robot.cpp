@@ -79,15 +79,22 @@ std::vector<Step> LoadScript(const char *path) {
     return steps;
 }
 
+// A JSON string of text, which is in the ANSI code page: every character
+// outside printable ASCII is written as a \u escape, so that the transcript
+// is plain ASCII whatever the reader's locale.
 std::string Json(const std::string &text) {
+    std::wstring wide(text.size(), L'\0');
+    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &wide[0],
+                                (int)wide.size());
+    wide.resize(n > 0 ? (size_t)n : 0);
     std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
+    for (wchar_t c : wide) {
+        if (c == L'"' || c == L'\\') {
             out += '\\';
             out += (char)c;
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || c > 0x7E) {
             char escape[8];
-            snprintf(escape, sizeof escape, "\\u%04x", c);
+            snprintf(escape, sizeof escape, "\\u%04x", (unsigned)c);
             out += escape;
         } else {
             out += (char)c;

@@ -6,6 +6,12 @@
 
 #include <new>
 
+// The tag that `new (std::nothrow)` names. The library defines it beside its
+// new-handler, whose unwind table would come along with it.
+namespace std {
+const nothrow_t nothrow{};
+}
+
 void *operator new(size_t size, const std::nothrow_t &) noexcept {
     return malloc(size != 0 ? size : 1);
 }

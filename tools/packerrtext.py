@@ -12,7 +12,10 @@ the first row's previous being kFirstErrorCode - 1) as an unsigned
 little-endian base-128 number (seven bits a byte, high bit set on every
 byte but the last), then the text and a NUL.
 """
+import os
+import subprocess
 import sys
+import tempfile
 import zlib
 
 
@@ -53,8 +56,15 @@ def expanded(rows):
 
 
 def deflate(data):
-    packer = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
-    return packer.compress(data) + packer.flush()
+    """The smallest raw deflate stream we can make: zopfli's search over
+    block splits and matches gives about 6% less than zlib at level 9, and
+    the same stream on every run."""
+    with tempfile.TemporaryDirectory() as work:
+        path = os.path.join(work, "rows")
+        with open(path, "wb") as f:
+            f.write(data)
+        return subprocess.run(["zopfli", "--deflate", "--i100", "-c", path],
+                              check=True, capture_output=True).stdout
 
 
 def main():

@@ -4,9 +4,9 @@
 #include <string.h>
 
 #include "net/tcp.h"
-#include "wfs/latest.h"
 #include "wfs/sha1.h"
 #include "wfs/source.h"
+#include "wfs/store.h"
 
 namespace {
 
@@ -227,29 +227,23 @@ void WfsShutdown(void) {
     }
 }
 
-int32_t WfsFetchLatest(const DsaKey *key, uint32_t out[5]) {
-    unsigned char latest[LATEST_FILE_SIZE];
-    int32_t n = -1;
-    // Only the first 60 bytes are asked for; more would not be read anyway.
+int32_t WfsReadFromServers(const char *name, void *buffer, uint32_t capacity) {
     for (Route &route : routes) {
         if (!route.download)
             continue;
-        n = ReadWhole([&] { return OpenOnRoute(&route, "LATEST"); },
-                      [&] { return route.source->Read(latest, sizeof latest); },
-                      [&] { return route.source->Close(); });
+        int32_t n = ReadWhole([&] { return OpenOnRoute(&route, name); },
+                              [&] { return route.source->Read(buffer, capacity); },
+                              [&] { return route.source->Close(); });
         if (n >= 0)
-            break;
-        if (IsLastRoute(&route)) {
+            return n;
+        if (IsLastRoute(&route))
             lastError = route.source->ErrorText();
-            return -1;
-        }
     }
-    const char *error;
-    if (LatestVerify(latest, (uint32_t)n, key, out, &error) < 0) {
-        lastError = error;
-        return -1;
-    }
-    return 0;
+    return -1;
+}
+
+void WfsSetLastError(const char *text) {
+    lastError = text;
 }
 
 void WfsCancel(void) {

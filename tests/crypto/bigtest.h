@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "crypto/bignum.h"
+#include "crypto/dsa.h"
 
 struct BigDeleter {
     void operator()(BigNum *n) const { freeBig(n); }
@@ -21,6 +22,21 @@ using Big = std::unique_ptr<BigNum, BigDeleter>;
 
 // "1f", "-1f", "-0" (a zero with sign -1). Built with newBig and BufToBig.
 Big MakeBig(const std::string &hex);
+
+// A DSA key whose numbers (hexadecimal, as MakeBig reads them) it owns;
+// record points at them.
+struct OwnedKey {
+    Big p, q, g, y, x;
+    DsaKey record;
+    OwnedKey(const std::string &hp, const std::string &hq, const std::string &hg,
+             const std::string &hy, const std::string &hx)
+        : p(MakeBig(hp)),
+          q(MakeBig(hq)),
+          g(MakeBig(hg)),
+          y(MakeBig(hy)),
+          x(MakeBig(hx)),
+          record{p.get(), q.get(), g.get(), y.get(), x.get()} {}
+};
 // The value as MakeBig reads it; "-0" for a zero with sign -1.
 std::string BigHex(const BigNum *n);
 // n is normalised, length <= capacity, sign is +1 or -1, and n has the value

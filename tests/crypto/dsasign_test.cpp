@@ -33,19 +33,6 @@ const char kRfcY[] =
     "4ce935437dc11c3c8fd426338933ebfe739cb3465f4d3668c5e473508253b1e6"
     "82f65cbdc4fae93c2ea212390e54905a86e2223170b44eaa7da5dd9ffcfb7f3b";
 
-struct OwnedKey {
-    Big p, q, g, y, x;
-    DsaKey record;
-    OwnedKey(const std::string &hp, const std::string &hq, const std::string &hg,
-             const std::string &hy, const std::string &hx)
-        : p(MakeBig(hp)),
-          q(MakeBig(hq)),
-          g(MakeBig(hg)),
-          y(MakeBig(hy)),
-          x(MakeBig(hx)),
-          record{p.get(), q.get(), g.get(), y.get(), x.get()} {}
-};
-
 OwnedKey RfcKey() {
     return OwnedKey(kRfcP, kRfcQ, kRfcG, kRfcY, kRfcX);
 }

@@ -7,8 +7,9 @@ bytes a call and hashes every byte, as the installer does. Times cover the
 download alone (not Wine's start-up, nor the FTP login). Store and anchor
 take turns, RUNS times (default 5); the figures are medians. Beside them,
 sha1 is SHA-1 alone over the same amount in 4096-byte updates under Wine:
-the store does both the recv() work and the hashing on one thread, so it
-cannot beat 1 / (1/anchor + 1/sha1).
+were receiving and hashing done one after the other, the store could not
+beat 1 / (1/anchor + 1/sha1); its reader thread receives while the caller
+hashes.
 
 One line per row, fields separated by blanks, each a key=value pair after
 the row's name:

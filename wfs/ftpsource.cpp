@@ -17,13 +17,13 @@ SourceError failure;  // the latest failure
 ReadAhead ahead;      // file bytes received but not yet handed out
 
 void Disconnect() {
+    ReadAheadReset(&ahead);
     if (stream)
         stream->Release();
     if (client)
         client->Release();
     stream = nullptr;
     client = nullptr;
-    ReadAheadReset(&ahead);
 }
 
 // Captures the failure of a client call, then drops the half-made session.

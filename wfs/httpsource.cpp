@@ -15,13 +15,13 @@ SourceError failure;  // the latest failure
 ReadAhead ahead;      // body bytes received but not yet handed out
 
 int32_t HttpClose(void) {
+    ReadAheadReset(&ahead);
     if (stream)
         stream->Release();
     if (client)
         client->Release();
     stream = nullptr;
     client = nullptr;
-    ReadAheadReset(&ahead);
     return 0;
 }
 

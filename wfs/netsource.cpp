@@ -12,15 +12,25 @@ void SourceErrorClear(SourceError *error) {
     error->text = nullptr;
 }
 
-int32_t SourceErrorCapture(SourceError *error, HRESULT code) {
-    SourceErrorClear(error);
+namespace {
+
+// The description of the calling thread's error object, or null.
+BSTR TakeErrorDescription() {
+    BSTR description = nullptr;
     IErrorInfo *info = nullptr;
     if (GetErrorInfo(0, &info) == S_OK && info) {
-        BSTR description = nullptr;
-        if (SUCCEEDED(info->GetDescription(&description)))
-            error->description = description;
+        if (FAILED(info->GetDescription(&description)))
+            description = nullptr;
         info->Release();
     }
+    return description;
+}
+
+}  // namespace
+
+int32_t SourceErrorCapture(SourceError *error, HRESULT code) {
+    SourceErrorClear(error);
+    error->description = TakeErrorDescription();
     return code;
 }
 
@@ -52,9 +62,120 @@ int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLES
     return result;
 }
 
-void ReadAheadReset(ReadAhead *ahead) {
+namespace {
+
+// How long a side spins before it sleeps: about a tenth of a millisecond,
+// longer than the reader takes for a block at full speed, because waking
+// a sleeping thread under Wine costs round trips to the server that take
+// longer than receiving the block. With one CPU nothing spins: the other
+// side cannot run meanwhile. Set before a reader starts.
+constexpr int kSpinsBeforeSleep = 4000;
+int spinsBeforeSleep;
+
+// Waits until *counter differs from value: spins a while, then sleeps on
+// the signal's event. The side that sleeps says so first, and the other
+// sets the event only then, so a transfer in full flow makes no event
+// calls. The flag is set before the counter is looked at again, so a
+// change made meanwhile is either seen or followed by the event; an event
+// left set by such a race only costs one more look.
+void WaitForChange(ReadAheadSignal *signal, const std::atomic<uint32_t> *counter, uint32_t value) {
+    for (int spin = 0; spin < spinsBeforeSleep && *counter == value; spin++)
+        YieldProcessor();
+    while (*counter == value) {
+        signal->sleeping = true;
+        if (*counter == value)
+            WaitForSingleObject(signal->event, INFINITE);
+        signal->sleeping = false;
+    }
+}
+
+// Called after changing the counter that the signal's sleeper watches.
+void Wake(ReadAheadSignal *signal) {
+    if (signal->sleeping.exchange(false))
+        SetEvent(signal->event);
+}
+
+DWORD WINAPI ReadAheadThread(void *parameter) {
+    ReadAhead *ahead = (ReadAhead *)parameter;
+    for (uint32_t next = 0;; next++) {
+        // Block next % 2 last held block next - 2: it is free once the
+        // caller has freed that one. The counter moves on a stop too.
+        WaitForChange(&ahead->blockFreed, &ahead->freed, next - 2);
+        if (ahead->stop)
+            return 0;
+        ReadAheadBlock *block = &ahead->blocks[next % 2];
+        // The stream's Read fills the block unless the data ends.
+        ULONG got = 0;
+        block->result = ahead->stream->Read(block->bytes, sizeof block->bytes, &got);
+        block->size = got;
+        if (FAILED(block->result)) {
+            block->size = 0;
+            ahead->failure = TakeErrorDescription();
+        }
+        ahead->filled = next + 1;
+        Wake(&ahead->blockFilled);
+        if (block->size == 0)
+            return 0;
+    }
+}
+
+bool StartReader(ReadAhead *ahead, IStream *stream) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    spinsBeforeSleep = system.dwNumberOfProcessors > 1 ? kSpinsBeforeSleep : 0;
+    ahead->blockFilled.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ahead->blockFreed.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ahead->stream = stream;
+    stream->AddRef();
+    if (ahead->blockFilled.event && ahead->blockFreed.event)
+        ahead->thread = CreateThread(nullptr, 0, ReadAheadThread, ahead, 0, nullptr);
+    if (!ahead->thread)
+        ReadAheadReset(ahead);
+    return ahead->thread != nullptr;
+}
+
+// Frees the block handed out so far, if any, and gives the next one once
+// the reader has filled it.
+ReadAheadBlock *NextBlock(ReadAhead *ahead) {
+    uint32_t freed = ahead->freed;
+    if (ahead->current) {
+        ahead->freed = ++freed;
+        Wake(&ahead->blockFreed);
+    }
+    WaitForChange(&ahead->blockFilled, &ahead->filled, freed);
     ahead->start = 0;
-    ahead->end = 0;
+    return ahead->current = &ahead->blocks[freed % 2];
+}
+
+void CloseIfOpen(HANDLE *handle) {
+    if (*handle)
+        CloseHandle(*handle);
+    *handle = nullptr;
+}
+
+}  // namespace
+
+void ReadAheadReset(ReadAhead *ahead) {
+    // Every wait of the reader ends: its reads within the stream's own
+    // bounds, its wait for a free block when the counter moves here.
+    if (ahead->thread) {
+        ahead->stop = true;
+        ahead->freed = ahead->freed + 1;
+        Wake(&ahead->blockFreed);
+        WaitForSingleObject(ahead->thread, INFINITE);
+    }
+    CloseIfOpen(&ahead->thread);
+    CloseIfOpen(&ahead->blockFilled.event);
+    CloseIfOpen(&ahead->blockFreed.event);
+    if (ahead->stream)
+        ahead->stream->Release();
+    ahead->stream = nullptr;
+    SysFreeString(ahead->failure);
+    ahead->failure = nullptr;
+    ahead->filled = 0;
+    ahead->freed = 0;
+    ahead->stop = false;
+    ahead->current = nullptr;
 }
 
 int32_t SourceRead(SourceError *error, IStream *stream, ReadAhead *ahead, void *buffer,
@@ -62,27 +183,28 @@ int32_t SourceRead(SourceError *error, IStream *stream, ReadAhead *ahead, void *
     SourceErrorClear(error);
     if (!stream)
         return E_POINTER;
+    if (!ahead->thread && !StartReader(ahead, stream))
+        return E_OUTOFMEMORY;
     if (count > 0x7FFFFFFF)
         count = 0x7FFFFFFF;
     uint8_t *out = (uint8_t *)buffer;
     uint32_t total = 0;
     while (total < count) {
-        if (ahead->start == ahead->end) {
-            // The stream's Read fills the block unless the data ends, so
-            // an empty answer marks the end.
-            ULONG got = 0;
-            HRESULT hr = stream->Read(ahead->bytes, sizeof ahead->bytes, &got);
-            if (FAILED(hr))
-                return SourceErrorCapture(error, hr);
-            ahead->start = 0;
-            ahead->end = got;
-            if (got == 0)
-                break;
+        ReadAheadBlock *block = ahead->current;
+        if (!block || (block->size != 0 && ahead->start == block->size))
+            block = NextBlock(ahead);
+        if (FAILED(block->result)) {
+            error->description = ahead->failure;
+            ahead->failure = nullptr;
+            return block->result;
         }
-        uint32_t piece = ahead->end - ahead->start;
+        // The block that ended the data stays current: later reads end too.
+        if (block->size == 0)
+            break;
+        uint32_t piece = block->size - ahead->start;
         if (piece > count - total)
             piece = count - total;
-        memcpy(out + total, ahead->bytes + ahead->start, piece);
+        memcpy(out + total, block->bytes + ahead->start, piece);
         ahead->start += piece;
         total += piece;
     }

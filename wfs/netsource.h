@@ -2,6 +2,9 @@
 #define WFS_NETSOURCE_H
 
 #include <stdint.h>
+
+#include <atomic>
+
 #include <windows.h>
 #include <objidl.h>
 #include <oleauto.h>
@@ -32,23 +35,50 @@ const char *SourceErrorText(SourceError *error);
 // null name gives E_POINTER, a failed conversion E_OUTOFMEMORY.
 int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLESTR));
 
-// Bytes a download source has read from its stream but not yet handed out.
-// Reading ahead in blocks of this size costs one client call and a few
-// recv() calls per block instead of per caller's chunk; the buffer is the
-// source's own and never grows.
-struct ReadAhead {
-    uint32_t start;  // the next byte to hand out
-    uint32_t end;    // one past the last byte held
-    uint8_t bytes[64 * 1024];
+// A download source's stream, read ahead by a thread of its own.
+//
+// The store hashes every byte it hands out on the caller's thread; the
+// reader thread waits in recv() meanwhile, so receiving and hashing overlap
+// instead of taking turns. The source's one 64 KiB buffer is split into two
+// blocks: the reader fills one while the caller is handed the other, in
+// order. The reader starts with the first read after an open and ends at
+// the end of the data, at a failed read, or when the source resets it.
+struct ReadAheadBlock {
+    uint32_t size;   // bytes the stream gave; 0 marks the end of the data
+    HRESULT result;  // the stream's answer; a failure ends the data too
+    uint8_t bytes[32 * 1024];
 };
 
-// Drops the bytes held: the next read starts on the stream.
+// A counter's sleeping watcher: see WaitForChange in netsource.cpp.
+struct ReadAheadSignal {
+    std::atomic<bool> sleeping;
+    HANDLE event;  // auto-reset
+};
+
+struct ReadAhead {
+    IStream *stream;               // read by the thread, with a reference of its own
+    HANDLE thread;                 // null while no reader runs
+    std::atomic<uint32_t> filled;  // blocks the reader has filled
+    std::atomic<uint32_t> freed;   // blocks the caller has handed out in full
+    std::atomic<bool> stop;        // the source is done with the stream
+    ReadAheadSignal blockFilled;   // the caller waits for filled to move
+    ReadAheadSignal blockFreed;    // the reader waits for freed to move
+    BSTR failure;                  // the reader's error description, once it failed
+    ReadAheadBlock *current;       // the block being handed out, or null
+    uint32_t start;                // its next byte
+    ReadAheadBlock blocks[2];
+};
+
+// Stops the reader, if one runs, and drops the bytes held: the next read
+// starts on the stream. The reader stops within the stream's own bounds on
+// a wait for data (the idle bound, or at once after TcpCancel).
 void ReadAheadReset(ReadAhead *ahead);
 
 // Clears error, then gives count bytes (at most 2^31 - 1, so that the result
-// stays a byte count) from ahead, refilling it from the stream; fewer only
-// when the stream's data ends. A null stream gives E_POINTER; a failed read
-// is captured, and the bytes of this call are dropped.
+// stays a byte count) from the stream read ahead; fewer only when the
+// stream's data ends. A null stream gives E_POINTER, a reader thread that
+// cannot start E_OUTOFMEMORY; a failed read is captured, and the bytes of
+// this call are dropped.
 int32_t SourceRead(SourceError *error, IStream *stream, ReadAhead *ahead, void *buffer,
                    uint32_t count);
 

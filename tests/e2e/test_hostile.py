@@ -89,6 +89,9 @@ CASES = [
     ("http: silent after connect, FTP down", http([STALL]), None, FTP_DOWN, ""),
     ("http: stall mid-head, FTP serves", http([b"HTTP/1.0 200 OK\r\nServer: x\r\n", STALL]),
      SERVES, None, ""),
+    # Never silent for long, and longer than the robot waits for a run.
+    ("http: head trickled without end, FTP serves",
+     http([b"HTTP/1.0 200 OK\r\n"] + [b"X-Wait: a\r\n", PAUSE] * 400), SERVES, None, ""),
     ("http: stall mid-body", http(http_ok(BODY)[:1] + [BODY[:9000], STALL]), None,
      READ_ERROR + "error receiving response from HTTP server: Connection timed out.", ""),
     # FTP stalls.

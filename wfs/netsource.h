@@ -43,6 +43,10 @@ int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLES
 // blocks: the reader fills one while the caller is handed the other, in
 // order. The reader starts with the first read after an open and ends at
 // the end of the data, at a failed read, or when the source resets it.
+// While it runs, only the reader touches the stream and the client behind
+// it; they are plain objects, not bound to the thread that made them. The
+// error object of a failed read is the reader thread's own, so the reader
+// takes its description and hands it over with the block.
 struct ReadAheadBlock {
     uint32_t size;   // bytes the stream gave; 0 marks the end of the data
     HRESULT result;  // the stream's answer; a failure ends the data too

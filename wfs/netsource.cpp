@@ -64,23 +64,22 @@ int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLES
 
 namespace {
 
-// How long a side spins before it sleeps: about a tenth of a millisecond,
-// longer than the reader takes for a block at full speed, because waking
-// a sleeping thread under Wine costs round trips to the server that take
-// longer than receiving the block. With one CPU nothing spins: the other
-// side cannot run meanwhile. Set before a reader starts.
-constexpr int kSpinsBeforeSleep = 4000;
-int spinsBeforeSleep;
+// How often a side yields its CPU before it sleeps: a few hundred
+// microseconds, longer than the reader takes for a block at full speed,
+// because waking a sleeping thread under Wine costs round trips to the
+// server that take longer than receiving the block. Yielding rather than
+// spinning lets the other side run when both share one CPU.
+constexpr int kYieldsBeforeSleep = 200;
 
-// Waits until *counter differs from value: spins a while, then sleeps on
+// Waits until *counter differs from value: yields a while, then sleeps on
 // the signal's event. The side that sleeps says so first, and the other
 // sets the event only then, so a transfer in full flow makes no event
 // calls. The flag is set before the counter is looked at again, so a
 // change made meanwhile is either seen or followed by the event; an event
 // left set by such a race only costs one more look.
 void WaitForChange(ReadAheadSignal *signal, const std::atomic<uint32_t> *counter, uint32_t value) {
-    for (int spin = 0; spin < spinsBeforeSleep && *counter == value; spin++)
-        YieldProcessor();
+    for (int yield = 0; yield < kYieldsBeforeSleep && *counter == value; yield++)
+        SwitchToThread();
     while (*counter == value) {
         signal->sleeping = true;
         if (*counter == value)
@@ -120,9 +119,6 @@ DWORD WINAPI ReadAheadThread(void *parameter) {
 }
 
 bool StartReader(ReadAhead *ahead, IStream *stream) {
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    spinsBeforeSleep = system.dwNumberOfProcessors > 1 ? kSpinsBeforeSleep : 0;
     ahead->blockFilled.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ahead->blockFreed.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ahead->stream = stream;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "base/errtext.h"
 #include "net/http.h"
 #include "tests/net/nettest.h"
@@ -25,16 +27,17 @@ std::string Url(const char *portVariable, const char *path) {
     return "http://127.0.0.1:" + std::to_string(EnvPort(portVariable)) + path;
 }
 
-// Reads to the end in pieces of 4096 bytes, as the store does.
-std::string ReadAll() {
+// Reads to the end in pieces of 4096 bytes, as the store does, or of the
+// size given.
+std::string ReadAll(uint32_t piece = 4096) {
     std::string body;
-    char buffer[4096];
+    std::vector<char> buffer(piece);
     for (;;) {
-        int32_t got = kHttpSource.Read(buffer, sizeof buffer);
+        int32_t got = kHttpSource.Read(buffer.data(), piece);
         EXPECT_GE(got, 0) << kHttpSource.ErrorText();
         if (got <= 0)
             return body;
-        body.append(buffer, got);
+        body.append(buffer.data(), got);
     }
 }
 
@@ -131,6 +134,19 @@ TEST_F(HttpSourceTest, ResourceClosedEarlyLeavesNothingForTheNext) {
     ASSERT_EQ(0, kHttpSource.Open(small.c_str()));
     EXPECT_EQ(std::string(42, 'x'), ReadAll());
     EXPECT_EQ(0, kHttpSource.Close());
+}
+
+// The source hands out its read-ahead in the order received, whatever the
+// caller's piece: pieces that straddle its blocks, a byte at a time, more
+// than a block holds.
+TEST_F(HttpSourceTest, AnyPieceSizeGivesTheBodyInOrder) {
+    std::string url = Url("NET_NGINX_PORT", "/data");
+    for (uint32_t piece : {1u, 5000u, 40000u}) {
+        SCOPED_TRACE(piece);
+        ASSERT_EQ(0, kHttpSource.Open(url.c_str()));
+        EXPECT_TRUE(ReadAll(piece) == ServedData());
+        EXPECT_EQ(0, kHttpSource.Close());
+    }
 }
 
 TEST_F(HttpSourceTest, ConnectionClosedMidBodyGivesAShortRead) {

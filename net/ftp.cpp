@@ -35,6 +35,11 @@ FTP_RECORD(kUnexpectedReply, kFtpUnexpectedReply, "unexpected response from FTP 
 // Commands fit this size, terminator included.
 constexpr size_t kLineSize = 256;
 
+// The socket bounds each silence, but a server that trickles the lines of
+// a multi-line reply is never silent for long: a whole reply must have
+// arrived a minute after the reading began, as an HTTP response head must.
+constexpr DWORD kReplyBoundMs = 60000;
+
 // A command under construction: verb, converted argument, CR LF.
 struct Command {
     char text[kLineSize];
@@ -177,12 +182,17 @@ HRESULT FtpClient::ReadReply() {
     FTP_ASSERT(this->ctrlconn != NULL);
     FTP_ASSERT(this->ctrlstrm != NULL);
     FtpReplyStart(reply, &replyState);
+    DWORD start = GetTickCount();
     for (;;) {
         FtpReplyStep step = FtpReplyNext(reply, &replyState);
         if (step == kFtpReplyDone)
             break;
         if (step == kFtpReplyOverLimit)
             return RaiseRecord(kReplyTooLong);
+        if (GetTickCount() - start >= kReplyBoundMs) {
+            RaiseWindowsError(WSAETIMEDOUT);
+            return ChainRecord(kCtrlReadFailed, ctrlstrm, IID_IStream);
+        }
         HRESULT hr = FillReplyBuffer();
         if (FAILED(hr))
             return hr;

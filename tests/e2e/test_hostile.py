@@ -97,6 +97,10 @@ CASES = [
     # FTP stalls.
     ("ftp: silent greeting", None, ftp_reply("greeting", STALL),
      NO_DATA + CTRL_TIMED_OUT, ""),
+    # Never silent for long, and longer than the robot waits for a run.
+    ("ftp: greeting trickled without end", None,
+     ftp(replies={"greeting": [b"220-Welcome\r\n"] + [b"220-still coming\r\n", PAUSE] * 400}),
+     NO_DATA + CTRL_TIMED_OUT, ""),
     ("ftp: silent after PASS", None, ftp_reply("PASS", STALL), NO_DATA + CTRL_TIMED_OUT, ""),
     ("ftp: silent before 150", None, ftp_reply("RETR", STALL), NO_DATA + CTRL_TIMED_OUT, ""),
     ("ftp: 150, then no data connection", None, ftp(connect=False),

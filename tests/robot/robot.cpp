@@ -84,8 +84,8 @@ std::vector<Step> LoadScript(const char *path) {
 // is plain ASCII whatever the reader's locale.
 std::string Json(const std::string &text) {
     std::wstring wide(text.size(), L'\0');
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &wide[0],
-                                (int)wide.size());
+    int n =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &wide[0], (int)wide.size());
     wide.resize(n > 0 ? (size_t)n : 0);
     std::string out = "\"";
     for (wchar_t c : wide) {
@@ -131,14 +131,16 @@ std::string StripAmpersand(std::string text) {
 struct Box {
     HWND window;
     std::string caption, text, owner, icon;
+    bool owned = false;  // owner is the text of the box's owner window
     std::vector<std::string> buttons;
     std::vector<std::pair<int, std::string>> fields;  // edit controls
     std::vector<HWND> controls;                       // every visible child
     HWND iconControl = nullptr;
 
     bool SameContents(const Box &other) const {
-        return caption == other.caption && text == other.text && owner == other.owner &&
-               buttons == other.buttons && fields == other.fields && controls == other.controls;
+        return caption == other.caption && text == other.text && owned == other.owned &&
+               owner == other.owner && buttons == other.buttons && fields == other.fields &&
+               controls == other.controls;
     }
 };
 
@@ -267,7 +269,8 @@ Box ReadOnce(HWND window) {
     box.window = window;
     box.caption = WindowText(window);
     HWND owner = GetWindow(window, GW_OWNER);
-    box.owner = owner != nullptr ? WindowText(owner) : "";
+    box.owned = owner != nullptr;
+    box.owner = box.owned ? WindowText(owner) : "";
     EnumChildWindows(window, CollectChild, (LPARAM)&box);
     return box;
 }
@@ -299,10 +302,10 @@ std::string Elapsed() {
 }
 
 void PrintBox(const Box &box, const char *extra) {
-    std::string line =
-        "{\"caption\": " + Json(box.caption) + ", \"text\": " + Json(box.text) +
-        ", \"owner\": " + (GetWindow(box.window, GW_OWNER) != nullptr ? Json(box.owner) : "null") +
-        ", \"icon\": " + Json(box.icon) + ", \"buttons\": [";
+    // The owner as described: a box that was pressed may be gone by now.
+    std::string line = "{\"caption\": " + Json(box.caption) + ", \"text\": " + Json(box.text) +
+                       ", \"owner\": " + (box.owned ? Json(box.owner) : "null") +
+                       ", \"icon\": " + Json(box.icon) + ", \"buttons\": [";
     for (size_t i = 0; i < box.buttons.size(); i++)
         line += (i ? ", " : "") + Json(box.buttons[i]);
     line += "], \"fields\": {";

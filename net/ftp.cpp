@@ -35,11 +35,6 @@ FTP_RECORD(kUnexpectedReply, kFtpUnexpectedReply, "unexpected response from FTP 
 // Commands fit this size, terminator included.
 constexpr size_t kLineSize = 256;
 
-// The socket bounds each silence, but a server that trickles the lines of
-// a multi-line reply is never silent for long: a whole reply must have
-// arrived a minute after the reading began, as an HTTP response head must.
-constexpr DWORD kReplyBoundMs = 60000;
-
 // A command under construction: verb, converted argument, CR LF.
 struct Command {
     char text[kLineSize];
@@ -189,7 +184,7 @@ HRESULT FtpClient::ReadReply() {
             break;
         if (step == kFtpReplyOverLimit)
             return RaiseRecord(kReplyTooLong);
-        if (GetTickCount() - start >= kReplyBoundMs) {
+        if (GetTickCount() - start >= kWholeAnswerBoundMs) {
             RaiseWindowsError(WSAETIMEDOUT);
             return ChainRecord(kCtrlReadFailed, ctrlstrm, IID_IStream);
         }

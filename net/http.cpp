@@ -250,12 +250,6 @@ void HttpClient::DropBuffered(uint32_t count) {
     hdrlen -= count;
 }
 
-// The socket bounds each silence, but a server that trickles header lines,
-// or sends them without end, is never silent for long: the whole head must
-// have arrived a minute after the reading began (a read that starts before
-// then may add the socket's own minute of silence).
-constexpr DWORD kHeadBoundMs = 60000;
-
 // Runs the head reader over the buffer, reading whenever it asks. On
 // success gives the status, the status line (null for a response without
 // head) and the content length (-1 when none was given); everything left
@@ -271,7 +265,7 @@ HRESULT HttpClient::ReadHead(ULONG *status, BSTR *line, int32_t *length) {
         HttpHeadStep step = HttpHeadNext(&head, buffer, &hdrlen, kBufferSize, ended);
         if (step == kHttpHeadMore) {
             ULONG got = 0;
-            HRESULT read = GetTickCount() - start >= kHeadBoundMs
+            HRESULT read = GetTickCount() - start >= kWholeAnswerBoundMs
                                ? RaiseWindowsError(WSAETIMEDOUT)
                                : strm->Read(buffer + hdrlen, kBufferSize - hdrlen, &got);
             if (FAILED(read)) {

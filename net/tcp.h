@@ -24,6 +24,13 @@
 
 #include "net/com.h"
 
+// The bound on silence lets a server that trickles its lines, or sends them
+// without end, hold a client for ever. So a protocol's whole answer (an
+// HTTP response head, an FTP reply) must have arrived this long after its
+// reading began; a read that starts before then may add its own minute of
+// silence. The clients fail it as a socket call with WSAETIMEDOUT.
+constexpr DWORD kWholeAnswerBoundMs = 60000;
+
 // IPv4 address and port, both in network byte order.
 struct SocketAddress {
     uint8_t address[4];

@@ -34,11 +34,7 @@ int32_t FailConnect(HRESULT code) {
 }
 
 int32_t FtpInit(void) {
-    SourceErrorClear(&failure);
-    if (node)
-        node->Release();
-    node = TcpStartup();
-    return node ? 0 : -1;
+    return SourceStartNode(&node, &failure);
 }
 
 HRESULT LogIn(LPCOLESTR user, LPCOLESTR password) {
@@ -109,10 +105,7 @@ int32_t FtpClose(void) {
 
 void FtpShutdown(void) {
     Disconnect();
-    SourceErrorClear(&failure);
-    if (node)
-        node->Release();
-    node = nullptr;
+    SourceStopNode(&node, &failure);
 }
 
 const char *FtpErrorText(void) {

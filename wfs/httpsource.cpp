@@ -26,11 +26,7 @@ int32_t HttpClose(void) {
 }
 
 int32_t HttpInit(void) {
-    SourceErrorClear(&failure);
-    if (node)
-        node->Release();
-    node = TcpStartup();
-    return node ? 0 : -1;
+    return SourceStartNode(&node, &failure);
 }
 
 int32_t OpenWide(LPCOLESTR url) {
@@ -68,10 +64,7 @@ int32_t HttpRead(void *buffer, uint32_t count) {
 
 void HttpShutdown(void) {
     HttpClose();
-    SourceErrorClear(&failure);
-    if (node)
-        node->Release();
-    node = nullptr;
+    SourceStopNode(&node, &failure);
 }
 
 const char *HttpErrorText(void) {

@@ -50,6 +50,21 @@ const char *SourceErrorText(SourceError *error) {
     return error->text ? error->text : "unknown error";
 }
 
+int32_t SourceStartNode(ITcpNode **node, SourceError *error) {
+    SourceErrorClear(error);
+    if (*node)
+        (*node)->Release();
+    *node = TcpStartup();
+    return *node ? 0 : -1;
+}
+
+void SourceStopNode(ITcpNode **node, SourceError *error) {
+    SourceErrorClear(error);
+    if (*node)
+        (*node)->Release();
+    *node = nullptr;
+}
+
 int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLESTR)) {
     SourceErrorClear(error);
     if (!name)

@@ -9,6 +9,8 @@
 #include <objidl.h>
 #include <oleauto.h>
 
+#include "net/tcp.h"
+
 // What the HTTP and FTP download sources share: their error capture, and
 // the open and read steps that only differ by the client behind them.
 
@@ -30,6 +32,13 @@ int32_t SourceErrorCapture(SourceError *error, HRESULT code);
 // The failure's text, or "unknown error" without a description or when it
 // cannot be converted. The same pointer until the next clear or capture.
 const char *SourceErrorText(SourceError *error);
+
+// Forgets the last failure and starts *node afresh, releasing the one
+// before. Returns 0, or -1 when the network cannot start.
+int32_t SourceStartNode(ITcpNode **node, SourceError *error);
+
+// Releases *node, if any, and forgets the last failure.
+void SourceStopNode(ITcpNode **node, SourceError *error);
 
 // Clears error, then runs open on the wide form of name (8-bit text). A
 // null name gives E_POINTER, a failed conversion E_OUTOFMEMORY.

@@ -194,10 +194,22 @@ std::string NameOf(const Digest &digest) {
     return name;
 }
 
+// Refuses an output that is one of the inputs: the installer would
+// replace the publisher's own template or payload.
+int32_t CheckOutputIsNew(const Template &tmpl, const std::string &output) {
+    if (SameFile(output, tmpl.path))
+        return Fail("-o %s: that is the template itself", output.c_str());
+    for (const PackedFile &file : tmpl.files)
+        if (SameFile(output, file.diskPath))
+            return Fail("-o %s: that is the input file %s", output.c_str(), file.diskPath.c_str());
+    return 0;
+}
+
 int32_t Build(const BuildOptions &options) {
     Template tmpl;
     std::vector<bool> carried;
     if (LoadTemplate(options.templatePath, options.payloads, options.codePage, &tmpl) < 0 ||
+        CheckOutputIsNew(tmpl, options.output) < 0 ||
         ChooseCarried(tmpl, options.carry, &carried) < 0)
         return -1;
     Input stub = StubInput();

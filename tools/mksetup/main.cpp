@@ -70,6 +70,9 @@ int main(int argc, char **argv) {
     // The one place an exception can end up: running out of memory.
     try {
 #ifdef _WIN32
+        // Listings and messages are UTF-8 text, as on Linux; a console
+        // shows them right only when told so.
+        SetConsoleOutputCP(CP_UTF8);
         std::vector<std::string> arguments = Utf8Arguments();
         std::vector<char *> pointers;
         for (std::string &argument : arguments)

@@ -76,6 +76,37 @@ FileKind StatPath(const std::string &path, uint64_t *size) {
     return kRegularFile;
 }
 
+#ifdef _WIN32
+namespace {
+
+// The volume and index that name a file, whatever the path to it.
+bool FileIdentity(const std::string &path, BY_HANDLE_FILE_INFORMATION *info) {
+    HANDLE file =
+        CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool known = GetFileInformationByHandle(file, info) != 0;
+    CloseHandle(file);
+    return known;
+}
+
+}  // namespace
+
+bool SameFile(const std::string &a, const std::string &b) {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return FileIdentity(a, &x) && FileIdentity(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+#else
+bool SameFile(const std::string &a, const std::string &b) {
+    struct stat x, y;
+    return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+           x.st_ino == y.st_ino;
+}
+#endif
+
 int MakeFolders(const std::string &path) {
     uint64_t size;
     FileKind kind = StatPath(path, &size);

@@ -21,6 +21,10 @@ enum FileKind { kNoFile, kRegularFile, kFolder };
 // What path names; *size is set for a regular file.
 FileKind StatPath(const std::string &path, uint64_t *size);
 
+// Whether both paths name one existing file (through links, other
+// spellings or letter case included).
+bool SameFile(const std::string &a, const std::string &b);
+
 // Creates the folder and its missing parents; 0 on success.
 int MakeFolders(const std::string &path);
 

@@ -1,6 +1,7 @@
 #include "tools/mksetup/template.h"
 
 #include <inttypes.h>
+#include <algorithm>
 #include <string.h>
 
 #include "setup/description.h"
@@ -22,9 +23,11 @@ enum {
 };
 const uint64_t kMaxPayload = 0x7FFFFFFFu;
 
-// The licence box: a message box wraps a line wider than about 75
-// characters of its font, and about 50 lines fit a 768-pixel-high screen.
-enum { kLicenceBoxColumns = 75, kLicenceBoxLines = 50 };
+// The licence box, a message box, as measured under Wine on a 1024x768
+// screen: its text is at most about 250 pixels wide, so it wraps lines of
+// more than about 45 characters of running text, and with 13 pixels a line
+// and 94 for the frame and buttons about 50 lines fit 768 pixels.
+enum { kLicenceBoxColumns = 45, kLicenceBoxLines = 50 };
 
 const char kPlaceholderName[] = "{name:";
 const char kPlaceholderSize[] = "{size:";
@@ -64,13 +67,34 @@ std::string Where(const Template &tmpl, size_t line) {
     return tmpl.path + ":" + std::to_string(line + 1);
 }
 
-// Adds the file at path (relative to the payload folder) unless it is
-// there already; its index in *index.
+// The path of the placeholder that opens at text[open] (its '{'), with
+// backslashes turned into slashes; *end is set to its closing '}' (npos when missing).
+std::string PlaceholderPath(const std::string &text, size_t open, size_t *end) {
+    size_t start = open + strlen(kPlaceholderName);
+    *end = text.find('}', start);
+    std::string path = text.substr(start, *end == std::string::npos ? *end : *end - start);
+    for (char &c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+// Whether path, named in line text, means the licence text of an L line
+// (converted to the code page) rather than the file's own bytes: the same
+// file may be a licence and a payload, and a payload is carried unchanged.
+bool NamesLicence(const std::string &text, const std::string &path) {
+    size_t end;
+    return !text.empty() && text[0] == 'L' && StartsWith(text, 1, kPlaceholderName) &&
+           PlaceholderPath(text, 1, &end) == path;
+}
+
+// Adds the file at path (relative to the payload folder), as a licence or
+// as a payload, unless it is there already in that form; its index in
+// *index.
 int32_t AddFile(Template *tmpl, const std::string &folder, size_t line, const std::string &path,
                 bool ready, bool licence, size_t *index) {
     for (size_t i = 0; i < tmpl->files.size(); i++)
-        if (tmpl->files[i].path == path) {
-            tmpl->files[i].licence = tmpl->files[i].licence || licence;
+        if (tmpl->files[i].path == path && tmpl->files[i].licence == licence) {
             *index = i;
             return 0;
         }
@@ -111,23 +135,49 @@ int32_t ScanLine(Template *tmpl, const std::string &folder, size_t line) {
     for (size_t at = text.find('{'); at != std::string::npos; at = text.find('{', at + 1)) {
         if (!StartsWith(text, at, kPlaceholderName) && !StartsWith(text, at, kPlaceholderSize))
             continue;
-        size_t start = at + strlen(kPlaceholderName), end = text.find('}', start);
+        size_t end;
+        std::string path = PlaceholderPath(text, at, &end);
         if (end == std::string::npos)
             return Fail("%s: placeholder without its closing '}'", Where(*tmpl, line).c_str());
-        std::string path = text.substr(start, end - start);
-        for (char &c : path)
-            if (c == '\\')
-                c = '/';
         if (path.empty())
             return Fail("%s: placeholder without a file name", Where(*tmpl, line).c_str());
         if (path.find(':') != std::string::npos)
             return Fail("%s: file name '%s' contains ':'", Where(*tmpl, line).c_str(),
                         path.c_str());
-        bool licence = letter == 'L' && at == 1 && StartsWith(text, at, kPlaceholderName);
-        if (AddFile(tmpl, folder, line, path, false, licence, &index) < 0)
+        if (AddFile(tmpl, folder, line, path, false, NamesLicence(text, path), &index) < 0)
             return -1;
     }
     return 0;
+}
+
+// Warns when the licence box will show text badly: a paragraph broken
+// into lines wider than the box, which the box breaks again into ragged
+// lines (a paragraph written on one line wraps cleanly), or more lines
+// than fit the screen, which hides the Yes and No buttons.
+void WarnAboutLicenceBox(const std::string &path, const std::string &text) {
+    std::vector<size_t> lengths;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        lengths.push_back(end - start - (end > start && text[end - 1] == '\r'));
+        start = end + 1;
+    }
+    size_t boxLines = 0, raggedLine = 0;
+    for (size_t i = 0; i < lengths.size(); i++) {
+        boxLines +=
+            lengths[i] == 0 ? 1 : (lengths[i] + kLicenceBoxColumns - 1) / kLicenceBoxColumns;
+        bool hardWrapped = i + 1 < lengths.size() && lengths[i + 1] != 0;
+        if (raggedLine == 0 && lengths[i] > kLicenceBoxColumns && hardWrapped)
+            raggedLine = i + 1;
+    }
+    if (raggedLine != 0)
+        Warn(
+            "%s:%zu: line of %zu characters: the licence box wraps lines wider than about %d "
+            "characters again, so a paragraph broken into lines this wide shows ragged; write "
+            "each paragraph on one line",
+            path.c_str(), raggedLine, lengths[raggedLine - 1], (int)kLicenceBoxColumns);
+    if (boxLines > kLicenceBoxLines)
+        Warn("%s: about %zu lines in the licence box; about %d fit a 768-pixel-high screen",
+             path.c_str(), boxLines, (int)kLicenceBoxLines);
 }
 
 // Reads a licence, converts it to the code page and checks its size;
@@ -154,36 +204,15 @@ int32_t LoadLicence(const Template &tmpl, PackedFile *file) {
     if (encoded.size() > kMaxLicence)
         return Fail("%s: licence of %zu bytes is over the limit of %d bytes",
                     file->diskPath.c_str(), encoded.size(), (int)kMaxLicence);
-    size_t boxLines = 0, lineNumber = 0, wideLine = 0, wideLength = 0;
-    for (size_t start = 0; start <= encoded.size();) {
-        size_t end = encoded.find('\n', start);
-        if (end == std::string::npos)
-            end = encoded.size();
-        size_t length = end - start - (end > start && encoded[end - 1] == '\r');
-        lineNumber++;
-        boxLines += length == 0 ? 1 : (length + kLicenceBoxColumns - 1) / kLicenceBoxColumns;
-        if (length > kLicenceBoxColumns && wideLine == 0) {
-            wideLine = lineNumber;
-            wideLength = length;
-        }
-        start = end + 1;
-    }
-    if (wideLine != 0)
-        Warn(
-            "%s:%zu: line of %zu characters: the licence box wraps lines at about %d characters, "
-            "so hard-wrapped lines this wide show ragged",
-            file->diskPath.c_str(), wideLine, wideLength, (int)kLicenceBoxColumns);
-    if (boxLines > kLicenceBoxLines)
-        Warn("%s: about %zu lines in the licence box; about %d fit a 768-pixel-high screen",
-             file->diskPath.c_str(), boxLines, (int)kLicenceBoxLines);
+    WarnAboutLicenceBox(file->diskPath, encoded);
     file->text = encoded;
     file->size = encoded.size();
     return 0;
 }
 
-const PackedFile *FileOf(const Template &tmpl, const std::string &path) {
+const PackedFile *FileOf(const Template &tmpl, const std::string &path, bool licence) {
     for (const PackedFile &file : tmpl.files)
-        if (file.path == path)
+        if (file.path == path && file.licence == licence)
             return &file;
     return nullptr;
 }
@@ -197,12 +226,9 @@ std::string ExpandLine(const Template &tmpl, const std::string &text, bool withD
         bool isName = StartsWith(text, open, kPlaceholderName);
         if (!isName && !StartsWith(text, open, kPlaceholderSize))
             continue;
-        size_t start = open + strlen(kPlaceholderName), end = text.find('}', start);
-        std::string path = text.substr(start, end - start);
-        for (char &c : path)
-            if (c == '\\')
-                c = '/';
-        const PackedFile *file = FileOf(tmpl, path);
+        size_t end;
+        std::string path = PlaceholderPath(text, open, &end);
+        const PackedFile *file = FileOf(tmpl, path, NamesLicence(text, path));
         out += text.substr(at, open - at);
         if (!isName) {
             out += std::to_string(file->size);
@@ -217,6 +243,24 @@ std::string ExpandLine(const Template &tmpl, const std::string &text, bool withD
         open = end;
     }
     return out + text.substr(at);
+}
+
+// Checks what follows an I line's file name: flag fields, each ':' and a
+// text starting with 'R' (or nothing). The installer ignores any other
+// field, so one is almost always a file name with a ':' (a drive letter)
+// cut in two.
+int32_t CheckFlagFields(const std::string &where, const std::string &rest) {
+    for (size_t start = 1; start <= rest.size();) {
+        size_t end = std::min(rest.find(':', start), rest.size());
+        std::string field = rest.substr(start, end - start);
+        if (!field.empty() && field[0] != 'R')
+            return Fail(
+                "%s: field '%s' after the file name is not the R flag (a file name "
+                "cannot contain ':')",
+                where.c_str(), field.c_str());
+        start = end + 1;
+    }
+    return 0;
 }
 
 // Checks one encoded line as the installer will read it.
@@ -240,6 +284,9 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
             *seenV = true;
             return *seenT ? 0 : Fail("%s: V line before any T line", where.c_str());
         case 'F':
+            if (strchr(argument, ':') != nullptr)
+                return Fail("%s: folder name '%s' contains ':'; it is made inside Program Files",
+                            where.c_str(), argument);
             if (length > kMaxFolderName)
                 return Fail(
                     "%s: folder name of %zu bytes does not fit a 260-byte path "
@@ -251,7 +298,8 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
                 return Fail("%s: L line is not a digest name, ':' and the licence size",
                             where.c_str());
             return 0;
-        case 'I':
+        case 'I': {
+            std::string fields = argument;  // before the parser cuts it up
             if (ParseInstallLine(argument, &install) < 0)
                 return Fail(
                     "%s: I line is not digest name:size:file name[:R], or its size is "
@@ -264,7 +312,9 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
                     "%s: file name of %zu bytes does not fit a 260-byte path "
                     "(at most %d bytes)",
                     where.c_str(), strlen(install.fileName), (int)kMaxFileName);
-            return 0;
+            return CheckFlagFields(
+                where, fields.substr(install.fileName + strlen(install.fileName) - argument));
+        }
         case 'P':
             if (ParseShortcutLine(argument, &linkName, &target) < 0)
                 return Fail("%s: P line without ':' between link name and target", where.c_str());
@@ -273,6 +323,11 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
                     "%s: shortcut name or target does not fit a 260-byte path "
                     "(at most %d bytes each)",
                     where.c_str(), (int)kMaxLinkPart);
+            if (strchr(target, ':') != nullptr)
+                return Fail(
+                    "%s: shortcut target '%s' contains ':'; it names a file in the "
+                    "destination folder",
+                    where.c_str(), target);
             return 0;
         default:
             return 0;
@@ -356,8 +411,9 @@ int32_t FindFile(const Template &tmpl, const std::string &path) {
     for (char &c : wanted)
         if (c == '\\')
             c = '/';
+    int32_t found = -1;
     for (size_t i = 0; i < tmpl.files.size(); i++)
-        if (tmpl.files[i].path == wanted)
-            return (int32_t)i;
-    return -1;
+        if (tmpl.files[i].path == wanted && (found < 0 || !tmpl.files[i].licence))
+            found = (int32_t)i;
+    return found;
 }

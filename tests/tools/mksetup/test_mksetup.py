@@ -30,6 +30,11 @@ def pe_checksum(data: bytes) -> tuple:
     return total + len(data), struct.unpack_from("<I", data, field)[0]
 
 
+def read(path: str) -> bytes:
+    with open(path, "rb") as f:
+        return f.read()
+
+
 class Product:
     """A product folder: a template and its files."""
 
@@ -96,6 +101,12 @@ class RefusalTest(PackagerTest):
          None, [], ["setup.in:5:", "is a folder"]),
         ("file name with ':'", GOOD + "I{name:a:b}:1:x\n", None, [],
          ["setup.in:7:", "contains ':'"]),
+        ("target with a drive letter", GOOD.replace(":birds.db:R", r":C:\Birds\birds.db"), None,
+         [], ["setup.in:5:", "'\\Birds\\birds.db'", "not the R flag"]),
+        ("shortcut target with a drive letter", GOOD + "PBirds.lnk:C:\\Birds\\birds.db\n", None,
+         [], ["setup.in:7:", "shortcut target", "contains ':'"]),
+        ("folder name with a drive letter", GOOD.replace("FBirds", "FD:\\Birds"), None, [],
+         ["setup.in:3:", "folder name", "contains ':'"]),
         ("unterminated placeholder", GOOD + "I{name:data/birds.db\n", None, [],
          ["setup.in:7:", "closing '}'"]),
         ("description over 4095 bytes", GOOD + "M" + "x" * 4100 + "\n", None, [],
@@ -151,6 +162,19 @@ class RefusalTest(PackagerTest):
                 self.assertEqual([p for p in self.outputs() if not os.path.isdir(p)], [],
                                  "a refused build left files")
                 shutil.rmtree(mirror, ignore_errors=True)
+
+    def test_output_that_is_an_input(self):
+        # The installer must not replace the template or a payload it was
+        # made from, under any spelling of its path.
+        product = Product(os.path.join(self.work, "product"))
+        for out, words in [(product.template, ["the template itself"]),
+                           (os.path.join(product.root, "data", "..", "data", "birds.db"),
+                            ["the input file", "birds.db"])]:
+            with self.subTest(out):
+                before = read(out)
+                proc = self.mksetup("build", product.template, "-o", out)
+                self.assertRefused(proc, *words)
+                self.assertEqual(read(out), before)
 
     def test_payload_of_2_gib(self):
         product = Product(os.path.join(self.work, "product"))
@@ -238,7 +262,7 @@ class OutputTest(PackagerTest):
             self.assertEqual(proc.returncode, 0, proc.stderr)
             with open(os.path.join(self.work, "setup%d.exe" % n), "rb") as f:
                 data = f.read()
-            tree = {name: open(os.path.join(mirror, name), "rb").read()
+            tree = {name: read(os.path.join(mirror, name))
                     for name in os.listdir(mirror)}
             runs.append((data, tree, proc.stdout))
         self.assertEqual(runs[0], runs[1])
@@ -270,6 +294,8 @@ class OutputTest(PackagerTest):
         for case, licence, words in [
             ("wide", b"x" * 100 + b"\r\nAccept?\r\n", ["licence.txt:1:", "100 characters"]),
             ("long", b"line\r\n" * 60, ["licence.txt:", "768-pixel-high"]),
+            ("paragraphs hard-wrapped at 72", (b"w" * 72 + b"\r\n") * 30,
+             ["licence.txt:1:", "72 characters", "768-pixel-high"]),
         ]:
             with self.subTest(case):
                 product = Product(os.path.join(self.work, "product-" + case), GOOD,
@@ -277,10 +303,30 @@ class OutputTest(PackagerTest):
                 proc = self.build(product)
                 self.assertEqual(proc.returncode, 0, proc.stderr)
                 lines = proc.stderr.decode().splitlines()
-                self.assertEqual(len(lines), 1, lines)
-                self.assertTrue(lines[0].startswith("mksetup: warning: "), lines)
+                self.assertTrue(lines and all(line.startswith("mksetup: warning: ")
+                                                  for line in lines), lines)
                 for word in words:
-                    self.assertIn(word, lines[0])
+                    self.assertIn(word, " ".join(lines))
+        # A paragraph on one line wraps cleanly in the box: no warning.
+        product = Product(os.path.join(self.work, "product-paragraph"), GOOD,
+                          {"licence.txt": b"w" * 300 + b"\r\n\r\nAccept?\r\n",
+                           "data/birds.db": b"x"})
+        proc = self.build(product)
+        self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+
+    def test_licence_that_is_also_a_payload(self):
+        # The licence box gets the text in the code page; the file installed
+        # from the same source keeps its own bytes.
+        text = "Lizenz f\u00fcr V\u00f6gel.\r\nAccept?\r\n"
+        product = Product(os.path.join(self.work, "product"),
+                          GOOD + "I{name:licence.txt}:{size:licence.txt}:Lizenz.txt\n",
+                          {"licence.txt": text.encode(), "data/birds.db": b"x"})
+        mirror = os.path.join(self.work, "mirror")
+        proc = self.build(product, "--mirror", mirror)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        stored = {read(os.path.join(mirror, n)) for n in os.listdir(mirror)}
+        self.assertIn(text.encode("cp1252"), stored)
+        self.assertIn(text.encode(), stored)
 
     def test_ready_digest_names(self):
         # A description with its digest names written out takes its files
@@ -289,25 +335,25 @@ class OutputTest(PackagerTest):
         product = self.product()
         mirror = os.path.join(self.work, "mirror")
         self.assertEqual(self.build(product, "--mirror", mirror, out="a.exe").returncode, 0)
-        files = {name: open(os.path.join(mirror, name), "rb").read() for name in os.listdir(mirror)}
+        files = {name: read(os.path.join(mirror, name)) for name in os.listdir(mirror)}
         description = [d for d in files.values() if d.startswith(b"D2026")][0].decode("cp1252")
         birds = [name for name, data in files.items() if len(data) == 2097152][0]
         ready = Product(os.path.join(self.work, "ready"),
                         description.replace(":2097152:", ":{size:%s}:" % birds), files={})
         proc = self.build(ready, "--payloads", mirror, out="b.exe")
         self.assertEqual(proc.returncode, 0, proc.stderr)
-        self.assertEqual(open(os.path.join(self.work, "a.exe"), "rb").read(),
-                         open(os.path.join(self.work, "b.exe"), "rb").read())
+        self.assertEqual(read(os.path.join(self.work, "a.exe")),
+                         read(os.path.join(self.work, "b.exe")))
 
     def test_cp1252_template_is_read_as_such(self):
         utf8 = self.product()
         cp1252 = Product(os.path.join(self.work, "product"),
-                         raw_template=open(utf8.template, encoding="utf-8").read().encode("cp1252"),
+                         raw_template=read(utf8.template).decode().encode("cp1252"),
                          files={})
         self.assertEqual(self.build(utf8, out="a.exe").returncode, 0)
         self.assertEqual(self.build(cp1252, out="b.exe").returncode, 0)
-        self.assertEqual(open(os.path.join(self.work, "a.exe"), "rb").read(),
-                         open(os.path.join(self.work, "b.exe"), "rb").read())
+        self.assertEqual(read(os.path.join(self.work, "a.exe")),
+                         read(os.path.join(self.work, "b.exe")))
 
     def test_win32_packager_gives_the_same_bytes(self):
         if not MKSETUP_EXE:
@@ -321,8 +367,8 @@ class OutputTest(PackagerTest):
                                 "--mirror", mirror, "--carry", "data/birds.db",
                                 "--ftp", "ftp://127.0.0.1:21/pub/", program=program)
             self.assertEqual(proc.returncode, 0, proc.stderr)
-            outputs.append((open(os.path.join(self.work, name), "rb").read(),
-                            sorted((n, hashlib.sha1(open(os.path.join(mirror, n), "rb").read())
+            outputs.append((read(os.path.join(self.work, name)),
+                            sorted((n, hashlib.sha1(read(os.path.join(mirror, n)))
                                     .hexdigest()) for n in os.listdir(mirror)),
                             proc.stdout.replace(b"\r\n", b"\n")))
         self.assertEqual(outputs[0], outputs[1])
@@ -340,14 +386,14 @@ class OutputTest(PackagerTest):
         self.assertEqual(after[:2], ["HTTP base URL: http://10.0.0.1:8080/a/b/",
                                      "FTP base URL: ftp://10.0.0.1/pub/"])
         self.assertEqual(before[2:], after[2:])
-        data = open(moved, "rb").read()
+        data = read(moved)
         self.assertEqual(pe_checksum(data)[0], pe_checksum(data)[1])
         # In place, and back to the built-in defaults: the bytes as built.
         with open(installer, "rb") as f:
             built = f.read()
         proc = self.mksetup("set-urls", moved, "--http", "", "--ftp", "")
         self.assertEqual(proc.returncode, 0, proc.stderr)
-        self.assertEqual(open(moved, "rb").read(), built)
+        self.assertEqual(read(moved), built)
 
 if __name__ == "__main__":
     unittest.main()

@@ -15,6 +15,17 @@ IStream *stream;     // the client's data stream
 constexpr uint64_t kStartOffset = 0;
 SourceError failure;  // the latest failure
 ReadAhead ahead;      // file bytes received but not yet handed out
+// The login of the session, so that the next open can make it again once
+// a broken transfer has ended it (see FtpClose).
+BSTR login[3];        // host, user, password; user and password may be null
+bool transferBroken;  // a read of the current transfer failed
+
+void ForgetLogin() {
+    for (BSTR &text : login) {
+        SysFreeString(text);
+        text = nullptr;
+    }
+}
 
 void Disconnect() {
     ReadAheadReset(&ahead);
@@ -24,6 +35,7 @@ void Disconnect() {
         client->Release();
     stream = nullptr;
     client = nullptr;
+    transferBroken = false;
 }
 
 // Captures the failure of a client call, then drops the half-made session.
@@ -71,14 +83,28 @@ int32_t FtpConnect(const char *host, const char *user, const char *password) {
     int32_t result = E_OUTOFMEMORY;
     if (wideHost && (wideUser || !user) && (widePassword || !password))
         result = ConnectWide(wideHost, wideUser, widePassword);
-    SysFreeString(widePassword);
-    SysFreeString(wideUser);
-    SysFreeString(wideHost);
+    ForgetLogin();
+    if (result == 0) {
+        login[0] = wideHost;
+        login[1] = wideUser;
+        login[2] = widePassword;
+    } else {
+        SysFreeString(widePassword);
+        SysFreeString(wideUser);
+        SysFreeString(wideHost);
+    }
     return result;
 }
 
 int32_t OpenWide(LPCOLESTR path) {
     SourceErrorClear(&failure);
+    if (transferBroken)
+        Disconnect();  // a broken transfer that was not closed
+    if (!client && login[0]) {
+        int32_t result = ConnectWide(login[0], login[1], login[2]);
+        if (result != 0)
+            return result;
+    }
     if (!client)
         return E_POINTER;
     ReadAheadReset(&ahead);
@@ -91,13 +117,23 @@ int32_t FtpOpen(const char *path) {
 }
 
 int32_t FtpRead(void *buffer, uint32_t count) {
-    return SourceRead(&failure, stream, &ahead, buffer, count);
+    int32_t result = SourceRead(&failure, stream, &ahead, buffer, count);
+    transferBroken = transferBroken || result < 0;
+    return result;
 }
 
 int32_t FtpClose(void) {
     SourceErrorClear(&failure);
     if (!client)
         return E_POINTER;
+    if (transferBroken) {
+        // The data connection stalled or broke: a server in that state
+        // seldom sends its transfer reply, and waiting out the time-out
+        // for it would hold the user after the error was already shown.
+        // The session ends here; the next open logs in again.
+        Disconnect();
+        return 0;
+    }
     ReadAheadReset(&ahead);
     HRESULT hr = client->EndTransfer();
     return FAILED(hr) ? SourceErrorCapture(&failure, hr) : 0;
@@ -105,6 +141,7 @@ int32_t FtpClose(void) {
 
 void FtpShutdown(void) {
     Disconnect();
+    ForgetLogin();
     SourceStopNode(&node, &failure);
 }
 

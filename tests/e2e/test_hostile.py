@@ -37,6 +37,9 @@ OLD = b"The payload of an older version, which only a verified one replaces.\r\n
 PARALLEL = 6
 ROBOT_WAIT = 300  # a case with two stalls takes 120 s; more under load
 CANCEL_WAIT_MS = 2500  # from the Yes to the end of the run
+# From the final error box to the end of the run: once the error is shown,
+# nothing waits on a server again (loose, for a loaded machine).
+END_WAIT_MS = 10000
 
 NO_DATA = "Can't find data for file 'payload.txt': "
 READ_ERROR = "Error reading file to be installed: "
@@ -318,6 +321,7 @@ class HostileServerTest(unittest.TestCase):
         else:
             box = run.boxes[-1]
             self.assertEqual((box["text"], box["owner"]), (case.expected, "Hostile Setup"), run.raw)
+            self.assertLess(run.exit_ms - box["ms"], END_WAIT_MS, run.raw)
             self.assertEqual(case.files, dict(earlier, **old))
             self.assertEqual(case.registry, {})
 

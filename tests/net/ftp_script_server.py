@@ -15,6 +15,8 @@ Steps, played in order on the one FTP control connection the client opens:
   L  wait until the client has sent one more line (ending in LF)
   O  connect to the client's last PORT address, send the payload, close
   I  connect to the client's last PORT address, read until the client closes
+  H  connect to the client's last PORT address, send the payload, then hold
+     the connection silent until the client closes it (a stalled transfer)
   C  close the control connection
 After the last step the server keeps reading (and recording) until the client
 closes the control connection, then closes its end. Every wait is bounded, so
@@ -28,6 +30,8 @@ import threading
 
 WAIT = 20.0          # bound on any single wait for the client
 DRAIN_WAIT = 10.0    # bound on waiting for the client to hang up at the end
+HOLD_WAIT = 90.0     # a held transfer outlasts the client's 60 s bound on silence
+SIDE_WAIT = 150.0    # the test's side channel, idle while a transfer is held
 
 PORT_RE = re.compile(rb"PORT (\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\r\n")
 
@@ -70,6 +74,12 @@ class Session:
         elif op == "O":
             with self.connect_data() as data:
                 data.sendall(payload)
+        elif op == "H":
+            with self.connect_data() as data:
+                data.sendall(payload)
+                data.settimeout(HOLD_WAIT)
+                while data.recv(65536):
+                    pass
         elif op == "I":
             with self.connect_data() as data:
                 while True:
@@ -131,7 +141,7 @@ class ScriptServer:
             except OSError:
                 return
             with conn:
-                conn.settimeout(WAIT * 3)
+                conn.settimeout(SIDE_WAIT)
                 try:
                     self.talk(conn.makefile("rb"), conn)
                 except (OSError, ValueError):

@@ -143,6 +143,34 @@ TEST_F(FtpSourceScripted, LostConnectionStaysLost) {
         << sent;
 }
 
+// A transfer whose data stops fails its read at the bound on silence. Close
+// then ends the session at once, without waiting for a transfer reply that
+// such a server seldom sends, and the next open logs in again.
+TEST_F(FtpSourceScripted, StalledTransferEndsTheSessionAndTheNextOpenLogsInAgain) {
+    ASSERT_TRUE(server.Arm(Join({kAnonymous,
+                                 {"L", "S200 PORT ok\r\n", "L",
+                                  "S150 Opening BINARY mode data connection\r\n", "Hpartial"}})));
+    ASSERT_EQ(Connect(), 0);
+    ASSERT_EQ(kSource.Open("/dat/a"), 0);
+    char buffer[4096];
+    EXPECT_LT(kSource.Read(buffer, sizeof buffer), 0);
+    EXPECT_STREQ(kSource.ErrorText(),
+                 "unable to read from FTP data connection: Connection timed out.");
+    EXPECT_EQ(kSource.Close(), 0);
+    Dialogue first;
+    ASSERT_TRUE(server.Finish(&first));  // only once the client has hung up
+
+    ASSERT_TRUE(server.Arm(Join({kAnonymous, Transfer("second", "226 ok\r\n")})));
+    std::string got;
+    EXPECT_EQ(Download("/dat/b", &got), 0) << kSource.ErrorText();
+    EXPECT_EQ(got, "second");
+    std::string sent = Finish();
+    EXPECT_TRUE(MatchesDialogue("USER anonymous\r\nPASS " + AnonymousPassword() +
+                                    "\r\nTYPE I\r\nPORT 127,0,0,1,*\r\nRETR /dat/b\r\n",
+                                sent))
+        << sent;
+}
+
 TEST_F(FtpSourceScripted, CloseWithoutTransferSucceeds) {
     ASSERT_TRUE(server.Arm(kAnonymous));
     ASSERT_EQ(Connect(), 0);

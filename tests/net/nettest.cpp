@@ -117,6 +117,9 @@ ScriptServer::~ScriptServer() {
 }
 
 bool ScriptServer::Arm(const Script &script) {
+    // The server talks to one side channel at a time: an earlier one ends.
+    if ((SOCKET)side_ != INVALID_SOCKET)
+        closesocket((SOCKET)side_);
     unsigned port = EnvPort("FTP_SCRIPT_SIDE_PORT");
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)

@@ -51,7 +51,8 @@ struct Dialogue {
     std::string data;     // every byte on data connections
 };
 
-// The scripted FTP server. Arm() sends a script and waits until it is armed;
+// The scripted FTP server. Arm() sends a script for the next control
+// connection (ending the session of an earlier one) and waits until it is armed;
 // Finish() waits for the session to end (the client must have closed the
 // control connection) and gives the dialogue. Both false on failure.
 class ScriptServer {

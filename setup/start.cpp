@@ -8,7 +8,13 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int);
 
+// msvcrt.dll: how the runtime reports its own fatal errors (abort after a
+// failed consistency check): in a message box for a windowed program.
+extern "C" void __cdecl __set_app_type(int type);
+
 namespace {
+
+constexpr int kWindowedApp = 2;
 
 // The command line without the program's name (quoted or not) and the
 // blanks after it: what the C runtime hands to WinMain.
@@ -25,6 +31,7 @@ char *ArgumentsOf(char *line) {
 }  // namespace
 
 extern "C" void InstallerStart() {
+    __set_app_type(kWindowedApp);
     ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, ArgumentsOf(GetCommandLineA()),
                               SW_SHOWDEFAULT));
 }

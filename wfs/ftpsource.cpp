@@ -84,15 +84,11 @@ int32_t FtpConnect(const char *host, const char *user, const char *password) {
     if (wideHost && (wideUser || !user) && (widePassword || !password))
         result = ConnectWide(wideHost, wideUser, widePassword);
     ForgetLogin();
-    if (result == 0) {
-        login[0] = wideHost;
-        login[1] = wideUser;
-        login[2] = widePassword;
-    } else {
-        SysFreeString(widePassword);
-        SysFreeString(wideUser);
-        SysFreeString(wideHost);
-    }
+    login[0] = wideHost;
+    login[1] = wideUser;
+    login[2] = widePassword;
+    if (result != 0)
+        ForgetLogin();
     return result;
 }
 

@@ -1,8 +1,9 @@
 #include "tools/mksetup/template.h"
 
 #include <inttypes.h>
-#include <algorithm>
 #include <string.h>
+
+#include <algorithm>
 
 #include "setup/description.h"
 #include "tools/mksetup/codepage.h"

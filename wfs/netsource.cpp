@@ -109,6 +109,18 @@ void Wake(ReadAheadSignal *signal) {
         SetEvent(signal->event);
 }
 
+// Reads the stream into block, capacity bytes at most; a failure ends the
+// data and keeps the calling thread's error description for the caller.
+void FillBlock(ReadAhead *ahead, ReadAheadBlock *block, uint32_t capacity) {
+    ULONG got = 0;
+    block->result = ahead->stream->Read(block->bytes, capacity, &got);
+    block->size = got;
+    if (FAILED(block->result)) {
+        block->size = 0;
+        ahead->failure = TakeErrorDescription();
+    }
+}
+
 DWORD WINAPI ReadAheadThread(void *parameter) {
     ReadAhead *ahead = (ReadAhead *)parameter;
     for (uint32_t next = 0;; next++) {
@@ -118,14 +130,7 @@ DWORD WINAPI ReadAheadThread(void *parameter) {
         if (ahead->stop)
             return 0;
         ReadAheadBlock *block = &ahead->blocks[next % 2];
-        // The stream's Read fills the block unless the data ends.
-        ULONG got = 0;
-        block->result = ahead->stream->Read(block->bytes, sizeof block->bytes, &got);
-        block->size = got;
-        if (FAILED(block->result)) {
-            block->size = 0;
-            ahead->failure = TakeErrorDescription();
-        }
+        FillBlock(ahead, block, kReadAheadBytes / 2);
         ahead->filled = next + 1;
         Wake(&ahead->blockFilled);
         if (block->size == 0)
@@ -133,16 +138,38 @@ DWORD WINAPI ReadAheadThread(void *parameter) {
     }
 }
 
-bool StartReader(ReadAhead *ahead, IStream *stream) {
-    ahead->blockFilled.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    ahead->blockFreed.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+// Whether the process may run on one CPU only: a single-core machine, or
+// an affinity that allows one.
+bool OnOneProcessor() {
+    DWORD_PTR process, system;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        return false;
+    return process != 0 && (process & (process - 1)) == 0;
+}
+
+bool StartReading(ReadAhead *ahead, IStream *stream) {
     ahead->stream = stream;
     stream->AddRef();
+    ahead->blocks[0].bytes = ahead->buffer;
+    ahead->blocks[1].bytes = ahead->buffer + kReadAheadBytes / 2;
+    ahead->onCallerThread = OnOneProcessor();
+    if (ahead->onCallerThread)
+        return true;
+    ahead->blockFilled.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ahead->blockFreed.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (ahead->blockFilled.event && ahead->blockFreed.event)
         ahead->thread = CreateThread(nullptr, 0, ReadAheadThread, ahead, 0, nullptr);
     if (!ahead->thread)
         ReadAheadReset(ahead);
     return ahead->thread != nullptr;
+}
+
+// With one CPU the caller reads the next block itself, into the whole
+// buffer.
+ReadAheadBlock *ReadBlockHere(ReadAhead *ahead) {
+    FillBlock(ahead, &ahead->blocks[0], kReadAheadBytes);
+    ahead->start = 0;
+    return ahead->current = &ahead->blocks[0];
 }
 
 // Frees the block handed out so far, if any, and gives the next one once
@@ -186,6 +213,7 @@ void ReadAheadReset(ReadAhead *ahead) {
     ahead->filled = 0;
     ahead->freed = 0;
     ahead->stop = false;
+    ahead->onCallerThread = false;
     ahead->current = nullptr;
 }
 
@@ -194,7 +222,7 @@ int32_t SourceRead(SourceError *error, IStream *stream, ReadAhead *ahead, void *
     SourceErrorClear(error);
     if (!stream)
         return E_POINTER;
-    if (!ahead->thread && !StartReader(ahead, stream))
+    if (!ahead->stream && !StartReading(ahead, stream))
         return E_OUTOFMEMORY;
     if (count > 0x7FFFFFFF)
         count = 0x7FFFFFFF;
@@ -203,7 +231,7 @@ int32_t SourceRead(SourceError *error, IStream *stream, ReadAhead *ahead, void *
     while (total < count) {
         ReadAheadBlock *block = ahead->current;
         if (!block || (block->size != 0 && ahead->start == block->size))
-            block = NextBlock(ahead);
+            block = ahead->onCallerThread ? ReadBlockHere(ahead) : NextBlock(ahead);
         if (FAILED(block->result)) {
             error->description = ahead->failure;
             ahead->failure = nullptr;

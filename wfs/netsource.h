@@ -56,10 +56,16 @@ int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLES
 // it; they are plain objects, not bound to the thread that made them. The
 // error object of a failed read is the reader thread's own, so the reader
 // takes its description and hands it over with the block.
+//
+// A process that may run on one CPU only gains nothing from the overlap and
+// pays for the switches between the threads, so it reads the stream on the
+// caller's thread instead, into one block that spans the whole buffer.
+enum { kReadAheadBytes = 64 * 1024 };
+
 struct ReadAheadBlock {
     uint32_t size;   // bytes the stream gave; 0 marks the end of the data
     HRESULT result;  // the stream's answer; a failure ends the data too
-    uint8_t bytes[32 * 1024];
+    uint8_t *bytes;  // its part of the buffer
 };
 
 // A counter's sleeping watcher: see WaitForChange in netsource.cpp.
@@ -69,7 +75,8 @@ struct ReadAheadSignal {
 };
 
 struct ReadAhead {
-    IStream *stream;               // read by the thread, with a reference of its own
+    IStream *stream;               // with a reference of its own; null until the first read
+    bool onCallerThread;           // one CPU: blocks[0] only, filled by the caller
     HANDLE thread;                 // null while no reader runs
     std::atomic<uint32_t> filled;  // blocks the reader has filled
     std::atomic<uint32_t> freed;   // blocks the caller has handed out in full
@@ -80,17 +87,19 @@ struct ReadAhead {
     ReadAheadBlock *current;       // the block being handed out, or null
     uint32_t start;                // its next byte
     ReadAheadBlock blocks[2];
+    uint8_t buffer[kReadAheadBytes];
 };
 
-// Stops the reader, if one runs, and drops the bytes held: the next read
-// starts on the stream. The reader stops within the stream's own bounds on
+// Stops the reader, if one runs, and drops the bytes held and the stream:
+// the next read starts on the stream it is given. The reader stops within the stream's own bounds on
 // a wait for data (the idle bound, or at once after TcpCancel).
 void ReadAheadReset(ReadAhead *ahead);
 
 // Clears error, then gives count bytes (at most 2^31 - 1, so that the result
 // stays a byte count) from the stream read ahead; fewer only when the
-// stream's data ends. A null stream gives E_POINTER, a reader thread that
-// cannot start E_OUTOFMEMORY; a failed read is captured, and the bytes of
+// stream's data ends. The stream must stay the same until the next reset.
+// A null stream gives E_POINTER, a reader thread that cannot start
+// E_OUTOFMEMORY; a failed read is captured, and the bytes of
 // this call are dropped.
 int32_t SourceRead(SourceError *error, IStream *stream, ReadAhead *ahead, void *buffer,
                    uint32_t count);

@@ -91,8 +91,9 @@ struct ReadAhead {
 };
 
 // Stops the reader, if one runs, and drops the bytes held and the stream:
-// the next read starts on the stream it is given. The reader stops within the stream's own bounds on
-// a wait for data (the idle bound, or at once after TcpCancel).
+// the next read starts on the stream it is given. The reader stops within
+// the stream's own bounds on a wait for data (the idle bound, or at once
+// after TcpCancel).
 void ReadAheadReset(ReadAhead *ahead);
 
 // Clears error, then gives count bytes (at most 2^31 - 1, so that the result

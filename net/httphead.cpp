@@ -144,7 +144,11 @@ HttpHeadStep HttpHeadNext(HttpHeadReader *reader, char *buffer, uint32_t *held, 
             reader->state = kFirstRead;
             return kHttpHeadMore;
         case kFirstRead:
-            // Servers before HTTP/1.0 answer with the body alone.
+            // Servers before HTTP/1.0 answer with the body alone. TCP keeps
+            // no segment bounds, so a start that may still become a status
+            // line waits for its eighth byte, or the end of the data.
+            if (*held < 8 && !ended && StartsWithNoCase(buffer, "http/", *held < 5 ? *held : 5))
+                return kHttpHeadMore;
             if (*held < 8 || !StartsWithNoCase(buffer, "http/", 5)) {
                 reader->status = 200;
                 return kHttpHeadNone;

@@ -31,9 +31,10 @@ enum HttpHeadStep {
     // The empty line that ends the head was read; buffer[0 .. *held) is the
     // start of the body.
     kHttpHeadDone,
-    // The first read gave fewer than 8 bytes or did not start with "HTTP/"
-    // (any case): the response has no head, status is 200 and everything
-    // held is the start of the body.
+    // The data does not start with "HTTP/" (any case), or ends before its
+    // eighth byte: the response has no head, status is 200 and everything
+    // held is the start of the body. A start that may still become "HTTP/"
+    // reads on until 8 bytes are held, however the data arrives.
     kHttpHeadNone,
     // The status line fills the buffer without a line end.
     kHttpHeadLineTooLong,

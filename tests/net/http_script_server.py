@@ -50,11 +50,9 @@ CANNED = {
     "/bare-lf": b"HTTP/1.0 200 OK\nContent-Length: 4\n\nbody",
 }
 
-# The first 20 bytes go out at once (a first read of fewer than 8 bytes
-# would count as a response without head), the rest a byte at a time, so
-# the head arrives in many reads.
+# Sent a byte at a time, so that the head, its status line too, arrives in
+# many reads.
 DRIP = _head(b"HTTP/1.0 200 OK", b"Content-Length: 11") + b"hello world"
-DRIP_FIRST = 20
 
 
 def _read_request(conn):
@@ -95,8 +93,7 @@ def _answer(conn, path, request, files, headers):
                            b"Content-Length: %d" % len(request)) + request)
     elif path == "/drip":
         conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        conn.sendall(DRIP[:DRIP_FIRST])
-        for i in range(DRIP_FIRST, len(DRIP)):
+        for i in range(len(DRIP)):
             conn.sendall(DRIP[i:i + 1])
     else:
         conn.sendall(CANNED.get(path, _head(b"HTTP/1.0 500 No Such Case")))

@@ -1,6 +1,6 @@
 // The response head reader fed from memory, as the HTTP client feeds it:
-// the first read takes what fits, later reads arrive in pieces of a chosen
-// size, so a head is seen split at many points.
+// reads arrive in pieces of a chosen size, so a head is seen split at many
+// points.
 
 #include <gtest/gtest.h>
 
@@ -119,7 +119,7 @@ TEST(HttpHead, HeadsReadWhateverTheReadSizes) {
     for (const auto &c : cases) {
         for (size_t piece : {1, 3, 64, 1024}) {
             SCOPED_TRACE(std::string(c.name) + ", reads of " + std::to_string(piece));
-            Outcome out = ReadHead(c.response, kCapacity, piece);
+            Outcome out = ReadHead(c.response, piece, piece);
             EXPECT_EQ(c.step, out.step);
             if (c.step == kHttpHeadDone || c.step == kHttpHeadNone || c.statusLine != "<none>") {
                 EXPECT_EQ(c.status, out.status);
@@ -131,13 +131,22 @@ TEST(HttpHead, HeadsReadWhateverTheReadSizes) {
     }
 }
 
-TEST(HttpHead, AFirstReadOfFewerThanEightBytesHasNoHead) {
+TEST(HttpHead, AHeadSplitBeforeItsEighthByteIsStillAHead) {
     std::string response = Head("HTTP/1.0 200 OK") + "body";
-    Outcome out = ReadHead(response, 7, 1024);
-    EXPECT_EQ(kHttpHeadNone, out.step);
-    EXPECT_EQ(200u, out.status);
-    EXPECT_EQ(response, out.body);
-    EXPECT_EQ(kHttpHeadDone, ReadHead(response, 8, 1).step);
+    for (size_t first : {1, 4, 7}) {
+        SCOPED_TRACE("first read of " + std::to_string(first));
+        Outcome out = ReadHead(response, first, 1);
+        EXPECT_EQ(kHttpHeadDone, out.step);
+        EXPECT_EQ("HTTP/1.0 200 OK", out.statusLine);
+        EXPECT_EQ("body", out.body);
+    }
+    // Data that ends before its eighth byte has no head, whatever it starts with.
+    for (const char *shortData : {"HTTP/1.", "HT", "hello"}) {
+        Outcome out = ReadHead(shortData, 1, 1);
+        EXPECT_EQ(kHttpHeadNone, out.step);
+        EXPECT_EQ(200u, out.status);
+        EXPECT_EQ(shortData, out.body);
+    }
 }
 
 }  // namespace

@@ -2,17 +2,20 @@
 #define TOOLS_MKSETUP_FILEIO_H
 
 // Whole-file reads and writes for the packager's small files, on paths in
-// UTF-8 (the wide-character calls on Windows). Writes go to a temporary name
-// beside the target and are renamed over it at the end, so a failed run
-// leaves no partial output behind.
+// UTF-8 (through platform.h). Writes go to a temporary name beside the
+// target and are renamed over it at the end, so a failed run leaves no
+// partial output behind.
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include <string>
 
-// Reads the file into *data. Returns 0, or -1 with the reason in *error when
-// it cannot be read or is longer than limit bytes.
+enum { kReadTooLong = -2 };
+
+// Reads the file into *data. Returns 0; -1 with the reason in *error when
+// it cannot be read; kReadTooLong, with a reason too, when it is longer
+// than limit bytes.
 int32_t ReadWholeFile(const char *path, size_t limit, std::string *data, std::string *error);
 
 // Writes data to path, replacing a file already there; `secret` makes the
@@ -22,8 +25,5 @@ int32_t ReadWholeFile(const char *path, size_t limit, std::string *data, std::st
 int32_t WriteWholeFile(const char *path, const std::string &data, bool secret, std::string *error);
 
 bool FileExists(const char *path);
-
-// Removes the file; a failure is ignored (used to undo an output).
-void RemovePath(const char *path);
 
 #endif

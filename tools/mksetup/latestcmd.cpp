@@ -10,6 +10,7 @@
 #include "tools/mksetup/fileio.h"
 #include "tools/mksetup/keyfile.h"
 #include "tools/mksetup/nonce.h"
+#include "tools/mksetup/platform.h"
 #include "tools/mksetup/sysrandom.h"
 #include "wfs/digest.h"
 #include "wfs/latest.h"
@@ -28,8 +29,10 @@ const size_t kKeyFileLimit = 64 * 1024;
 const char kKeygenUsage[] = "usage: mksetup keygen KEYFILE [--public PUBFILE]";
 const char kSignUsage[] = "usage: mksetup sign-latest KEYFILE DIGESTNAME -o LATEST";
 
-int Fail(const std::string &message) {
-    fprintf(stderr, "mksetup: %s\n", message.c_str());
+// Prints the message as every failure of the packager; gives the exit
+// status of a failed command.
+int Failed(const std::string &message) {
+    Fail("%s", message.c_str());
     return kExitFailed;
 }
 
@@ -129,25 +132,25 @@ int RunKeygen(int argc, char **argv) {
     if (keyPath == nullptr)
         return Usage(kKeygenUsage);
     if (publicPath != nullptr && strcmp(publicPath, keyPath) == 0)
-        return Fail("the public key file must not be the key file");
+        return Failed("the public key file must not be the key file");
     // Replacing a key would orphan every installer that checks against it.
     if (FileExists(keyPath))
-        return Fail(std::string(keyPath) + ": already exists; remove it to make a new key");
+        return Failed(std::string(keyPath) + ": already exists; remove it to make a new key");
 
     OwnedKey owned;
     RandomSource random = {SystemRandomFill, nullptr};
     if (DsaGenerateKey(kPBits, kQBits, &random, &owned.key) < 0)
-        return Fail("the system's random source failed");
+        return Failed("the system's random source failed");
     std::string error;
     std::string text = DsaPrivateKeyText(&owned.key);
     int32_t status = WriteWholeFile(keyPath, text, true, &error);
     WipeString(&text);
     if (status < 0)
-        return Fail(std::string(keyPath) + ": " + error);
+        return Failed(std::string(keyPath) + ": " + error);
     if (publicPath != nullptr &&
         WriteWholeFile(publicPath, DsaPublicKeyHeader(&owned.key), false, &error) < 0) {
-        RemovePath(keyPath);
-        return Fail(std::string(publicPath) + ": " + error);
+        RemoveFile(keyPath);
+        return Failed(std::string(publicPath) + ": " + error);
     }
     return 0;
 }
@@ -169,16 +172,16 @@ int RunSignLatest(int argc, char **argv) {
     const char *keyPath = positional[0];
     const char *name = positional[1];
     if (strcmp(outPath, keyPath) == 0)
-        return Fail("the LATEST file must not be the key file");
+        return Failed("the LATEST file must not be the key file");
     Digest digest;
     if (!IsDigestName(name, &digest))
-        return Fail(std::string("'") + name +
-                    "' is not a digest name (32 characters of 0-9 and a-v)");
+        return Failed(std::string("'") + name +
+                      "' is not a digest name (32 characters of 0-9 and a-v)");
 
     OwnedKey owned;
     std::string error;
     if (LoadKey(keyPath, &owned.key, &error) < 0)
-        return Fail(std::string(keyPath) + ": " + error);
+        return Failed(std::string(keyPath) + ": " + error);
     BigNum *m = newBig(0);
     BigNum *r = newBig(0);
     BigNum *s = newBig(0);
@@ -188,9 +191,9 @@ int RunSignLatest(int argc, char **argv) {
     int exitStatus = 0;
     // The check the installer makes, before anything is written.
     if (VerifySignature(m, &sig, &owned.key) != 1)
-        exitStatus = Fail(std::string(keyPath) + ": the key does not verify its own signature");
+        exitStatus = Failed(std::string(keyPath) + ": the key does not verify its own signature");
     else if (WriteWholeFile(outPath, LatestBytes(m, &sig), false, &error) < 0)
-        exitStatus = Fail(std::string(outPath) + ": " + error);
+        exitStatus = Failed(std::string(outPath) + ": " + error);
     freeBig(s);
     freeBig(r);
     freeBig(m);

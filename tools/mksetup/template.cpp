@@ -7,6 +7,7 @@
 
 #include "setup/description.h"
 #include "tools/mksetup/codepage.h"
+#include "tools/mksetup/fileio.h"
 #include "tools/mksetup/platform.h"
 
 namespace {
@@ -34,23 +35,17 @@ const char kPlaceholderName[] = "{name:";
 const char kPlaceholderSize[] = "{size:";
 const char kZeroName[] = "00000000000000000000000000000000";
 
-int32_t ReadWholeFile(const std::string &path, uint64_t limit, std::string *bytes) {
-    FILE *file = OpenFile(path, "rb");
-    if (file == nullptr)
-        return Fail("%s: cannot open: %s", path.c_str(), LastSystemError().c_str());
-    std::string data;
-    char chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0 && data.size() <= limit)
-        data.append(chunk, n);
-    bool failed = ferror(file) != 0;
-    fclose(file);
-    if (failed)
-        return Fail("%s: cannot read: %s", path.c_str(), LastSystemError().c_str());
-    if (data.size() > limit)
-        return Fail("%s: over %" PRIu64 " bytes; too large to be a setup description", path.c_str(),
-                    limit);
-    *bytes = data;
+// Reads a licence or a template whole. A file over readLimit bytes cannot
+// give a text within textLimit, the limit of what (its name in messages).
+int32_t ReadInput(const std::string &path, size_t readLimit, const char *what, int textLimit,
+                  std::string *bytes) {
+    std::string error;
+    int32_t status = ReadWholeFile(path.c_str(), readLimit, bytes, &error);
+    if (status == kReadTooLong)
+        return Fail("%s: %s of more than %zu bytes is over the limit of %d bytes", path.c_str(),
+                    what, readLimit, textLimit);
+    if (status < 0)
+        return Fail("%s: cannot read: %s", path.c_str(), error.c_str());
     return 0;
 }
 
@@ -185,7 +180,7 @@ void WarnAboutLicenceBox(const std::string &path, const std::string &text) {
 // warns when the licence box will show it badly.
 int32_t LoadLicence(const Template &tmpl, PackedFile *file) {
     std::string raw, decoded, encoded;
-    if (ReadWholeFile(file->diskPath, kMaxLicenceFile, &raw) < 0)
+    if (ReadInput(file->diskPath, kMaxLicenceFile, "licence", kMaxLicence, &raw) < 0)
         return -1;
     if (file->ready) {
         encoded = raw;
@@ -371,7 +366,7 @@ int32_t LoadTemplate(const std::string &path, const std::string &payloadFolder, 
     tmpl.path = path;
     tmpl.codePage = codePage;
     std::string raw, decoded;
-    if (ReadWholeFile(path, kMaxTemplate, &raw) < 0)
+    if (ReadInput(path, kMaxTemplate, "description", kMaxDescription, &raw) < 0)
         return -1;
     size_t bad;
     if (DecodeText(raw, codePage, &decoded, &bad) < 0)

@@ -113,6 +113,8 @@ class RefusalTest(PackagerTest):
          ["setup.in:", "of 4", "limit of 4095 bytes"]),
         ("licence over 4095 bytes", GOOD, {"licence.txt": b"a" * 4096, "data/birds.db": b"x"}, [],
          ["licence.txt:", "4096 bytes", "limit of 4095 bytes"]),
+        ("licence over 64 KiB", GOOD, {"licence.txt": b"a" * 70000, "data/birds.db": b"x"}, [],
+         ["licence.txt: licence of more than 65536 bytes", "limit of 4095 bytes"]),
         ("product name too long for the key", GOOD.replace("TBirds", "T" + "b" * 95), None, [],
          ["setup.in:1:", "registry key path", "95 bytes"]),
         ("folder name too long", GOOD.replace("FBirds", "F" + "f" * 243), None, [],

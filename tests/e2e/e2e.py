@@ -49,6 +49,19 @@ SAMPLE_FILES = ["License.txt", "Kestrin.exe", "Kestrin.map", "Kestrin.hlp", "Kes
 SAMPLE_MESSAGE = ("Kestrin installation successful!  "
                   "Click on the Kestrin icon in the Start Menu to begin playing.")
 
+# The hostile scenario (tests/e2e/hostile): the installer that misbehaving
+# servers and failing disks feed, its record, and the bytes of an older
+# version that only a verified payload may replace.
+HOSTILE_KEY = KEY + "Hostile"
+OLD = b"The payload of an older version, which only a verified one replaces.\r\n"
+
+
+def hostile_payload(name: str) -> bytes:
+    """The bytes of one of the hostile installer's payload files."""
+    with open(os.path.join(HERE, "hostile", "payloads", name), "rb") as f:
+        return f.read()
+
+
 # Folder dialog, licence, status window (left open), closing message.
 with open(os.path.join(HERE, "accept-all.txt")) as _f:
     ACCEPT_ALL = "\n".join(line for line in _f.read().splitlines()

@@ -37,6 +37,7 @@ class Server:
 
     def __init__(self, backlog=16, accepting=True):
         self.stopped = threading.Event()
+        self.stall_marker = None  # a file made when the server starts to stall
         self.sock = socket.create_server(("127.0.0.1", 0), backlog=backlog)
         self.port = self.sock.getsockname()[1]
         if accepting:
@@ -58,6 +59,13 @@ class Server:
             except OSError:
                 pass
 
+    def stall(self):
+        """Tells the test that the client now waits on this server in vain,
+        then holds on until the server is stopped."""
+        if self.stall_marker:
+            open(self.stall_marker, "w").close()
+        self.stopped.wait(WAIT)
+
     def play(self, conn, steps) -> bool:
         """Plays steps on conn; False when a marker ended the connection."""
         for step in steps:
@@ -65,7 +73,7 @@ class Server:
                 self.stopped.wait(1.0)
                 continue
             if step == STALL:
-                self.stopped.wait(WAIT)
+                self.stall()
                 return False
             if step == RESET:
                 conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -181,7 +189,7 @@ class FtpServer(Server):
         """Opens the data connection and plays the data on it; False when
         the data stalled, and the control connection falls silent too."""
         if not self.connect or port is None:
-            self.stopped.wait(WAIT)
+            self.stall()
             return False
         data = socket.socket()
         with data:

@@ -13,19 +13,12 @@ import subprocess
 import time
 import unittest
 
-from e2e import BUILD, FOLDER_FIELD, InstallerTest, installer, set_urls
+from e2e import (BUILD, FOLDER_FIELD, HOSTILE_KEY, OLD, InstallerTest, hostile_payload, installer,
+                 set_urls)
 from hostile import STALL, HttpServer, http_ok
 from netfixture import CLOSED
 
-FIXTURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hostile", "payloads")
-KEY = "Software\\Quillon\\Update\\Programs\\Hostile"
-OLD = b"The payload of an older version, which only a verified one replaces.\r\n"
 INSTALL = "press OK\nleave\npress OK"
-
-
-def fixture(name: str) -> bytes:
-    with open(os.path.join(FIXTURE, name), "rb") as f:
-        return f.read()
 
 
 def contents(folder: str) -> dict:
@@ -53,7 +46,7 @@ class DiskTest(InstallerTest):
         self.assertEqual((run.boxes[-1]["text"], run.boxes[-1]["owner"]),
                          (message, "Hostile Setup"), run.raw)
         self.assertEqual(left, files)
-        self.assertEqual(run.registry_values(KEY), {})
+        self.assertEqual(run.registry_values(HOSTILE_KEY), {})
 
     def test_folder_that_refuses_new_files(self):
         # An immutable directory refuses every new name, even to root; the
@@ -84,7 +77,7 @@ class DiskTest(InstallerTest):
         self.assertFailedWith(
             run, "Can't open file 'payload.txt' for writing: The process cannot access the file "
             "because it is being used by another process.", contents(self.folder()),
-            {"earlier.txt": fixture("earlier.txt"), "payload.txt": OLD})
+            {"earlier.txt": hostile_payload("earlier.txt"), "payload.txt": OLD})
 
     def test_full_disk(self):
         # Drive D: is a tmpfs of four pages: earlier.txt and the old
@@ -106,14 +99,14 @@ class DiskTest(InstallerTest):
             subprocess.run(["umount", disk], check=True)
         self.assertFailedWith(run, "Error writing output file: There is not enough space on "
                               "the disk.", left,
-                              {"earlier.txt": fixture("earlier.txt"), "payload.txt": OLD})
+                              {"earlier.txt": hostile_payload("earlier.txt"), "payload.txt": OLD})
 
     def test_run_killed_mid_copy_then_run_again(self):
         # The server stalls after 9000 bytes, mid-file; once the file being
         # written exists the prefix's programs are killed, as by a power cut. The
         # next run, against a server that answers, completes the install
         # and leaves no partial file.
-        body = fixture("payload.txt")
+        body = hostile_payload("payload.txt")
         for upgrade in [True, False]:
             with self.subTest(upgrade=upgrade):
                 self.restart()
@@ -141,8 +134,9 @@ class DiskTest(InstallerTest):
                 self.assertCleanRun(run)
                 self.assertEqual(run.boxes[-1]["text"], "Hostile installed.")
                 self.assertEqual(contents(self.folder()),
-                                 {"earlier.txt": fixture("earlier.txt"), "payload.txt": body})
-                self.assertEqual(run.registry_values(KEY)["Version"], "1.0")
+                                 {"earlier.txt": hostile_payload("earlier.txt"),
+                                  "payload.txt": body})
+                self.assertEqual(run.registry_values(HOSTILE_KEY)["Version"], "1.0")
 
     def kill_when_created(self, exe, path):
         """Starts exe and kills every program of the prefix once path

@@ -17,13 +17,15 @@ would take one after another.
 """
 import concurrent.futures
 import os
+import shlex
 import shutil
 import subprocess
 import tempfile
 import time
 import unittest
 
-from e2e import BUILD, TEMPLATE, Sandbox, installer, names, set_urls
+from e2e import (BUILD, HOSTILE_KEY, OLD, TEMPLATE, Sandbox, hostile_payload, installer, names,
+                 set_urls)
 from hostile import CLOSE, PAUSE, RESET, STALL, FtpServer, FullServer, HttpServer, http_head, http_ok
 
 # e2e puts tests/net on the path.
@@ -31,9 +33,6 @@ import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
 from netfixture import CLOSED  # noqa: E402
 
-FIXTURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hostile", "payloads")
-KEY = "Software\\Quillon\\Update\\Programs\\Hostile"
-OLD = b"The payload of an older version, which only a verified one replaces.\r\n"
 PARALLEL = 6
 ROBOT_WAIT = 300  # a case with two stalls takes 120 s; more under load
 CANCEL_WAIT_MS = 2500  # from the Yes to the end of the run
@@ -48,12 +47,7 @@ FTP_DOWN = NO_DATA + "unable to connect to FTP server: Connection refused."
 CTRL_TIMED_OUT = "unable to read from the FTP control connection: Connection timed out."
 
 
-def fixture(name: str) -> bytes:
-    with open(os.path.join(FIXTURE, name), "rb") as f:
-        return f.read()
-
-
-BODY = fixture("payload.txt")
+BODY = hostile_payload("payload.txt")
 WRONG = BODY[:-3] + b"!!\n"
 
 
@@ -208,6 +202,7 @@ class Case(Sandbox):
             return CLOSED
         if callable(spec):
             server = spec(BODY)
+            server.stall_marker = self.stall_marker
         elif spec == "full":
             server = FullServer()
         elif spec.startswith("nginx"):
@@ -218,6 +213,11 @@ class Case(Sandbox):
             server = ftpfixture.start_vsftpd(self.work, self.ftp_root(files.get(spec)))
         self.servers.append(server)
         return "127.0.0.1:%d" % server.port
+
+    @property
+    def stall_marker(self) -> str:
+        """The file a scripted server makes once it starts to stall."""
+        return os.path.join(self.work, "stalled")
 
     def web_root(self, body):
         root = os.path.join(self.work, "www")
@@ -245,16 +245,15 @@ class Case(Sandbox):
                 with open(os.path.join(self.folder, "payload.txt"), "wb") as f:
                     f.write(OLD)
             script = "press OK\nleave\n"
-            # The status window opens with the first file; by 3 s later the
-            # installer is waiting on the stalled server.
-            script += "sleep 3000\nclick Cancel\npress Yes" if "cancel" in self.options \
-                else "press OK"
+            # Cancel once the installer waits on the stalled server.
+            script += f"wait {self.stall_marker}\nclick Cancel\npress Yes" \
+                if "cancel" in self.options else "press OK"
             self.result = self.run_installer(exe, script, timeout=ROBOT_WAIT)
             self.files = {}
             for name in sorted(os.listdir(self.folder)):
                 with open(os.path.join(self.folder, name), "rb") as f:
                     self.files[name] = f.read()
-            self.registry = self.result.registry_values(KEY)
+            self.registry = self.result.registry_values(HOSTILE_KEY)
         finally:
             for server in self.servers:
                 server.stop()
@@ -271,9 +270,10 @@ class PrivateDisplay:
         self.folder = tempfile.mkdtemp(prefix="xvfb-")
         number = os.path.join(self.folder, "display")
         with open(number, "w") as out:
+            # The X server command of scripts/wine-env.
             self.xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(out.fileno()), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp"], pass_fds=(out.fileno(),), stderr=subprocess.DEVNULL)
+                shlex.split(os.environ["QUILLON_XVFB"]) + ["-displayfd", str(out.fileno())],
+                pass_fds=(out.fileno(),), stderr=subprocess.DEVNULL)
         for _ in range(100):
             with open(number) as f:
                 text = f.read().strip()
@@ -307,7 +307,7 @@ class HostileServerTest(unittest.TestCase):
         run = case.result
         self.assertEqual((run.robot_code, run.exit_code), (0, 0), run.raw)
         old = {} if "new" in case.options else {"payload.txt": OLD}
-        earlier = {"earlier.txt": fixture("earlier.txt")}
+        earlier = {"earlier.txt": hostile_payload("earlier.txt")}
         if "cancel" in case.options:
             question = run.boxes[-1]
             self.assertEqual(question["text"], "Are you sure you want to abort installation?\n")

@@ -8,16 +8,12 @@ import subprocess
 import sys
 import unittest
 
-from e2e import MKSETUP, InstallerTest
+from e2e import ACCEPT_ALL, KEY, MKSETUP, InstallerTest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "net"))
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
-
-KEY = "Software\\Quillon\\Update\\Programs\\"
-# Folder dialog, licence, status window, closing message.
-ACCEPT_ALL = "press OK\npress Yes\nleave\npress OK"
-CLOSED = "127.0.0.1:1"  # nothing listens on port 1
+from netfixture import CLOSED  # noqa: E402
 
 FILES = {
     "bin/Finch.exe": bytes(range(256)) * (3 * 4096 + 7),  # a few MB

@@ -28,8 +28,10 @@
 //                       folder browser is closed): waits until an earlier box
 //                       with that button exists and takes input, records it
 //                       as it is now, then clicks the button
-//   sleep MS            wait, then go on with the next step (before a click,
-//                       to act while the program is in the middle of a step)
+//   wait FILE           wait until FILE exists, then go on with the next step:
+//                       a test's server makes it once the program waits on
+//                       it, so that a click that follows acts while the
+//                       program is in the middle of a step
 // A box that appears when the script has no step left, a step that fails,
 // or a program that does not end within the timeout, fails the run: the
 // robot ends the program and exits with 2. Otherwise it exits with 0. The
@@ -533,8 +535,9 @@ int main(int argc, char **argv) {
             failed = true;
             break;
         }
-        if (next < steps.size() && steps[next].verb == "sleep") {
-            Sleep(atoi(steps[next++].argument.c_str()));
+        if (next < steps.size() && steps[next].verb == "wait") {
+            if (GetFileAttributesA(steps[next].argument.c_str()) != INVALID_FILE_ATTRIBUTES)
+                next++;
             continue;
         }
         // A "click" step acts on a box met earlier, once it takes input

@@ -37,7 +37,7 @@ function(add_forged_installer target)
     OUTPUT ${output}
     COMMAND ${FORGE_INSTALLER} ${input} ${output} ${F_OPTIONS}
     DEPENDS ${FORGE_INSTALLER} ${input} ${F_DEPENDS}
-    COMMENT "Forging ${target}")
+    COMMENT "Forging ${target}" VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${output})
   add_dependencies(${target} ${F_FROM} mksetup_native)
 endfunction()

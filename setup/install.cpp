@@ -13,17 +13,10 @@
 
 namespace {
 
-// A file that replaces an existing one is written under its own name with
-// this suffix, in the same folder, and moved over the old file only once its
-// digest matched. A run killed mid-copy leaves it behind; the next run that
-// installs a file of that name removes it.
-const char kReplacementSuffix[] = ".setup-partial";
-
 enum {
     kChunkSize = 4096,
     // The messages quoting a file name: the path limit plus their own text.
     kMessageSize = kPathSize + 32,
-    kReplacementNameSize = kPathSize + sizeof kReplacementSuffix - 1,
 };
 
 // Runs on the status window's thread. The main thread sees the flag after
@@ -171,12 +164,6 @@ int32_t CopyData(HANDLE file, const InstallLine *line) {
     return 0;
 }
 
-// name fits the path limit; out has kReplacementNameSize bytes.
-void ReplacementName(const char *name, char *out) {
-    strcpy(out, name);
-    strcat(out, kReplacementSuffix);
-}
-
 // Whether the file in place could be opened for writing now, as replacing
 // it will need; on failure the system's last error tells why.
 bool CanReplace(const char *name) {
@@ -207,21 +194,12 @@ bool CommitReplacement(HANDLE *file, const char *replacement, const char *name) 
     return true;
 }
 
-// A replacement left behind by a run that was killed mid-copy.
-void RemoveStaleReplacement(const char *name) {
-    char replacement[kReplacementNameSize];
-    ReplacementName(name, replacement);
-    DeleteFileA(replacement);
-}
-
 // Writes the file. A new file is written under its name; a file in place is
 // written under its replacement name and moved over the old one only once
 // its digest matched, so a failed update leaves the old file as it was.
 int32_t InstallFile(const InstallLine *line) {
-    char replacement[kReplacementNameSize];
-    ReplacementName(line->fileName, replacement);
     bool replacing = GetFileAttributesA(line->fileName) != INVALID_FILE_ATTRIBUTES;
-    const char *target = replacing ? replacement : line->fileName;
+    const char *target = replacing ? kReplacementName : line->fileName;
     HANDLE file = INVALID_HANDLE_VALUE;
     if (replacing && !CanReplace(line->fileName)) {
         FileError("Can't open file '%s' for writing", line->fileName, LastErrorText());
@@ -231,7 +209,7 @@ int32_t InstallFile(const InstallLine *line) {
     } else if (WfsOpen(&line->digest) < 0) {
         FileError("Can't find data for file '%s'", line->fileName, WfsLastError());
     } else if (CopyData(file, line) == 0 &&
-               (!replacing || CommitReplacement(&file, replacement, line->fileName))) {
+               (!replacing || CommitReplacement(&file, kReplacementName, line->fileName))) {
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
         return 0;
@@ -259,7 +237,8 @@ int32_t RunInstallStep(char *argument) {
     }
     ShowStatus(line.fileName);
     StatusWinSetProgress(0, (int32_t)line.size);
-    RemoveStaleReplacement(line.fileName);
+    // A replacement left behind by a run that was killed mid-copy.
+    DeleteFileA(kReplacementName);
     if (IsInPlace(&line)) {
         StatusWinSetProgress((int32_t)line.size, (int32_t)line.size);
         return 0;

@@ -117,7 +117,7 @@ class DiskTest(InstallerTest):
                     set_urls(exe, f"127.0.0.1:{server.port}", CLOSED)
                     if upgrade:
                         self.put_old_file("payload.txt")
-                    partial = "payload.txt.setup-partial" if upgrade else "payload.txt"
+                    partial = "~setup.part" if upgrade else "payload.txt"
                     self.kill_when_created(exe, self.folder(partial))
                     left = contents(self.folder())
                     # Whatever reached the disk before the kill: the copy

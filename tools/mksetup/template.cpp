@@ -1,11 +1,13 @@
 #include "tools/mksetup/template.h"
 
+#include <ctype.h>
 #include <inttypes.h>
 #include <string.h>
 
 #include <algorithm>
 
 #include "setup/description.h"
+#include "setup/install.h"
 #include "tools/mksetup/codepage.h"
 #include "tools/mksetup/fileio.h"
 #include "tools/mksetup/platform.h"
@@ -260,6 +262,35 @@ int32_t CheckFlagFields(const std::string &where, const std::string &rest) {
 }
 
 // Checks one encoded line as the installer will read it.
+// Why the installer could not make name as one file, folder or link in
+// the folder it writes to, or null when it can: Windows refuses these
+// characters in names, and the installer makes no subfolders.
+const char *NameProblem(const char *name) {
+    if (*name == '\0')
+        return "is empty";
+    for (const char *c = name; *c != '\0'; c++) {
+        if ((unsigned char)*c < 32 || strchr("<>\"|?*", *c) != nullptr)
+            return "has a character that Windows refuses in file names";
+        if (*c == '\\' || *c == '/')
+            return "names a subfolder; the installer makes none";
+    }
+    return nullptr;
+}
+
+// Compares two names as Windows does for ASCII letters: without case.
+int CompareNoCase(const char *a, const char *b) {
+    for (; *a != '\0' && tolower((unsigned char)*a) == tolower((unsigned char)*b); a++, b++) {
+    }
+    return tolower((unsigned char)*a) - tolower((unsigned char)*b);
+}
+
+// Fails with what names the line's kind of name ("file name") when the
+// installer could not make it.
+int32_t CheckName(const std::string &where, const char *what, const char *name) {
+    const char *problem = NameProblem(name);
+    return problem ? Fail("%s: %s '%s' %s", where.c_str(), what, name, problem) : 0;
+}
+
 int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *seenT, bool *seenV) {
     std::string where = Where(tmpl, line);
     char *argument = &text[0] + 1;
@@ -270,6 +301,8 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
     switch (text.empty() ? '\0' : text[0]) {
         case 'T':
             *seenT = true;
+            if (length == 0)
+                return Fail("%s: T line without a product name", where.c_str());
             if (length > kMaxProductName)
                 return Fail(
                     "%s: product name of %zu bytes does not fit the registry key path "
@@ -288,7 +321,7 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
                     "%s: folder name of %zu bytes does not fit a 260-byte path "
                     "(at most %d bytes)",
                     where.c_str(), length, (int)kMaxFolderName);
-            return 0;
+            return CheckName(where, "folder name", argument);
         case 'L':
             if (ParseLicenceLine(argument, &digest) < 0)
                 return Fail("%s: L line is not a digest name, ':' and the licence size",
@@ -308,6 +341,11 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
                     "%s: file name of %zu bytes does not fit a 260-byte path "
                     "(at most %d bytes)",
                     where.c_str(), strlen(install.fileName), (int)kMaxFileName);
+            if (CheckName(where, "file name", install.fileName) < 0)
+                return -1;
+            if (CompareNoCase(install.fileName, kReplacementName) == 0)
+                return Fail("%s: file name '%s' is the installer's own, for the file it replaces",
+                            where.c_str(), install.fileName);
             return CheckFlagFields(
                 where, fields.substr(install.fileName + strlen(install.fileName) - argument));
         }
@@ -324,7 +362,9 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
                     "%s: shortcut target '%s' contains ':'; it names a file in the "
                     "destination folder",
                     where.c_str(), target);
-            return 0;
+            if (CheckName(where, "shortcut name", linkName) < 0)
+                return -1;
+            return CheckName(where, "shortcut target", target);
         default:
             return 0;
     }

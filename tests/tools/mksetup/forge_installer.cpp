@@ -1,12 +1,15 @@
 // forge_installer IN OUT [--entry123 upper|short|long|none] [--tamper FILE]...
 //                        [--tamper-description] [--description FILE]
+//                        [--edit-description OLD NEW]
 //
 // Writes a copy of an installer made by mksetup that is wrong in one
 // chosen way, for the end-to-end tests of the installer's own checks:
 // string table entry 123 upper-cased, one character short, one too long or
 // absent; a carried file (named by its contents' file) or the description
 // carried with one byte changed; or another description carried as it is
-// (the packager writes LF line ends; this carries CR LF ones too).
+// (the packager writes LF line ends; this carries CR LF ones too), or the
+// carried one with its first OLD changed to NEW (a line the packager
+// refuses, for the installer's own handling of it).
 #include <ctype.h>
 #include <string.h>
 
@@ -45,6 +48,17 @@ std::string DigestNameOf(const std::string &bytes) {
     return name;
 }
 
+// The installer's description as it carries it; empty when it has none.
+std::string CarriedDescription(const Installer &installer, const std::string &entry) {
+    for (const Resource &r : installer.resources) {
+        std::string text(r.size, '\0');
+        if (r.type.id == kRtRcdata && r.name == DigestResourceName(entry) &&
+            ReadAt(installer.input, r.offset, &text[0], r.size) == 0)
+            return text;
+    }
+    return "";
+}
+
 int Forge(int argc, char **argv) {
     if (argc < 3)
         return Fail("usage: forge_installer IN OUT [options]");
@@ -72,6 +86,15 @@ int Forge(int argc, char **argv) {
             replacement = ReadFile(value);
             replaced = DigestResourceName(entry);
             entry = DigestNameOf(replacement);
+        } else if (option == "--edit-description" && i + 2 < argc) {
+            replacement = CarriedDescription(installer, entry);
+            size_t at = replacement.find(value);
+            if (at == std::string::npos)
+                return Fail("%s: not in the description", value.c_str());
+            replacement.replace(at, value.size(), argv[i + 2]);
+            replaced = DigestResourceName(entry);
+            entry = DigestNameOf(replacement);
+            i++;
         } else if (option == "--tamper-description") {
             tampered.push_back(DigestResourceName(entry));
             continue;

@@ -277,11 +277,11 @@ const char *NameProblem(const char *name) {
     return nullptr;
 }
 
-// Compares two names as Windows does for ASCII letters: without case.
-int CompareNoCase(const char *a, const char *b) {
+// Whether two names are one to Windows, as far as ASCII letters go.
+bool SameNameNoCase(const char *a, const char *b) {
     for (; *a != '\0' && tolower((unsigned char)*a) == tolower((unsigned char)*b); a++, b++) {
     }
-    return tolower((unsigned char)*a) - tolower((unsigned char)*b);
+    return *a == '\0' && *b == '\0';
 }
 
 // Fails with what names the line's kind of name ("file name") when the
@@ -343,7 +343,7 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
                     where.c_str(), strlen(install.fileName), (int)kMaxFileName);
             if (CheckName(where, "file name", install.fileName) < 0)
                 return -1;
-            if (CompareNoCase(install.fileName, kReplacementName) == 0)
+            if (SameNameNoCase(install.fileName, kReplacementName))
                 return Fail("%s: file name '%s' is the installer's own, for the file it replaces",
                             where.c_str(), install.fileName);
             return CheckFlagFields(

@@ -93,13 +93,18 @@ int32_t ChooseCarried(const Template &tmpl, const std::string &carry, std::vecto
 }
 
 // Mirror files are written under temporary names and renamed once the
-// installer is complete; whatever is left is removed.
+// installer is complete; whatever is left is removed, and so are the
+// folders made for a mirror that was never completed.
 struct Mirror {
     std::string folder;
-    std::vector<std::string> temporaries, finals;
+    std::vector<std::string> temporaries, finals, madeFolders;
+    bool committed = false;
     ~Mirror() {
         for (const std::string &t : temporaries)
             RemoveFile(t);
+        if (!committed)
+            for (size_t i = madeFolders.size(); i-- > 0;)
+                RemoveEmptyFolder(madeFolders[i]);
     }
     int32_t Open(FILE **file) {
         std::string path = folder + "/.mksetup-" + std::to_string(temporaries.size()) + ".part";
@@ -116,6 +121,7 @@ struct Mirror {
                 return Fail("%s: cannot rename to %s: %s", temporaries[i].c_str(),
                             finals[i].c_str(), LastSystemError().c_str());
         temporaries.clear();
+        committed = true;
         return 0;
     }
 };
@@ -248,7 +254,7 @@ int32_t Build(const BuildOptions &options) {
 
     Mirror mirror;
     mirror.folder = options.mirror;
-    if (!options.mirror.empty() && MakeFolders(options.mirror) != 0)
+    if (!options.mirror.empty() && MakeFolders(options.mirror, &mirror.madeFolders) != 0)
         return Fail("%s: cannot create: %s", options.mirror.c_str(), LastSystemError().c_str());
     ImageWriter writer;
     if (writer.Begin(stub, image, layout, carriedBytes > kPageAlignAbove, options.output) < 0)

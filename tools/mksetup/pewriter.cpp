@@ -214,11 +214,11 @@ int32_t ImageWriter::Begin(const Input &base, const PeImage &image,
         pageAligned && image.sectionAlignment >= kPage ? (uint32_t)kPage : image.fileAlignment;
     file_ = OpenFile(temporary_, "wb");
     if (file_ == nullptr)
-        return Fail("%s: cannot create: %s", temporary_.c_str(), LastSystemError().c_str());
+        return Fail("%s: cannot create: %s", path_.c_str(), LastSystemError().c_str());
     // The headers are written last, once every size is known.
     uint64_t headersSize = AlignUp(image.headers.size(), fileAlignment_);
     if (SeekFile(file_, headersSize) != 0)
-        return Fail("%s: cannot write: %s", temporary_.c_str(), LastSystemError().c_str());
+        return Fail("%s: cannot write: %s", path_.c_str(), LastSystemError().c_str());
     position_ = headersSize;
     if (CopySections(base) < 0)
         return -1;
@@ -306,7 +306,7 @@ int32_t ImageWriter::Finish() {
     int closed = fclose(file_);
     file_ = nullptr;
     if (!written || closed != 0)
-        return Fail("%s: cannot write: %s", temporary_.c_str(), LastSystemError().c_str());
+        return Fail("%s: cannot write: %s", path_.c_str(), LastSystemError().c_str());
     if (RenameOver(temporary_, path_) != 0)
         return Fail("%s: cannot rename to %s: %s", temporary_.c_str(), path_.c_str(),
                     LastSystemError().c_str());

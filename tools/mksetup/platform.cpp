@@ -107,7 +107,7 @@ bool SameFile(const std::string &a, const std::string &b) {
 }
 #endif
 
-int MakeFolders(const std::string &path) {
+int MakeFolders(const std::string &path, std::vector<std::string> *made) {
     uint64_t size;
     FileKind kind = StatPath(path, &size);
     if (kind == kFolder)
@@ -117,12 +117,24 @@ int MakeFolders(const std::string &path) {
         return -1;
     }
     size_t slash = path.find_last_of("/\\");
-    if (slash != std::string::npos && slash > 0 && MakeFolders(path.substr(0, slash)) < 0)
+    if (slash != std::string::npos && slash > 0 && MakeFolders(path.substr(0, slash), made) < 0)
         return -1;
 #ifdef _WIN32
-    return CreateDirectoryW(Wide(path).c_str(), nullptr) ? 0 : FailWithErrno();
+    if (!CreateDirectoryW(Wide(path).c_str(), nullptr))
+        return FailWithErrno();
 #else
-    return mkdir(path.c_str(), 0777);
+    if (mkdir(path.c_str(), 0777) != 0)
+        return -1;
+#endif
+    made->push_back(path);
+    return 0;
+}
+
+void RemoveEmptyFolder(const std::string &path) {
+#ifdef _WIN32
+    RemoveDirectoryW(Wide(path).c_str());
+#else
+    rmdir(path.c_str());
 #endif
 }
 

@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 // The few file operations the packager needs, on paths in UTF-8 whatever
 // the system: POSIX calls on Linux, the wide-character calls on Windows
@@ -25,8 +26,12 @@ FileKind StatPath(const std::string &path, uint64_t *size);
 // spellings or letter case included).
 bool SameFile(const std::string &a, const std::string &b);
 
-// Creates the folder and its missing parents; 0 on success.
-int MakeFolders(const std::string &path);
+// Creates the folder and its missing parents; 0 on success. The folders it
+// made are appended to *made, outermost first.
+int MakeFolders(const std::string &path, std::vector<std::string> *made);
+
+// Removes a folder if it is empty.
+void RemoveEmptyFolder(const std::string &path);
 
 // Replaces to by from; 0 on success.
 int RenameOver(const std::string &from, const std::string &to);

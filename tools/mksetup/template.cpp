@@ -120,6 +120,16 @@ int32_t AddFile(Template *tmpl, const std::string &folder, size_t line, const st
     return 0;
 }
 
+// Whether text[open], a '{' that opens no placeholder, starts a word and a
+// ':' as a placeholder does: in an L or I line that is a misspelt one, since
+// neither a size, a digest name nor a file name may hold a ':'.
+bool IsMisspeltPlaceholder(const std::string &text, size_t open) {
+    size_t at = open + 1;
+    while (at < text.size() && isalpha((unsigned char)text[at]))
+        at++;
+    return at > open + 1 && at < text.size() && text[at] == ':';
+}
+
 // Finds the files of one line: its placeholders, and the digest name an L
 // or I line starts with.
 int32_t ScanLine(Template *tmpl, const std::string &folder, size_t line) {
@@ -131,8 +141,13 @@ int32_t ScanLine(Template *tmpl, const std::string &folder, size_t line) {
                 &index) < 0)
         return -1;
     for (size_t at = text.find('{'); at != std::string::npos; at = text.find('{', at + 1)) {
-        if (!StartsWith(text, at, kPlaceholderName) && !StartsWith(text, at, kPlaceholderSize))
+        if (!StartsWith(text, at, kPlaceholderName) && !StartsWith(text, at, kPlaceholderSize)) {
+            if ((letter == 'L' || letter == 'I') && IsMisspeltPlaceholder(text, at))
+                return Fail("%s: unknown placeholder '%s'; they are {name:PATH} and {size:PATH}",
+                            Where(*tmpl, line).c_str(),
+                            text.substr(at, text.find(':', at) + 1 - at).c_str());
             continue;
+        }
         size_t end;
         std::string path = PlaceholderPath(text, at, &end);
         if (end == std::string::npos)

@@ -122,6 +122,8 @@ class RefusalTest(PackagerTest):
          ["setup.in:1:", "without a product name"]),
         ("the installer's own file name", GOOD.replace(":birds.db:R", ":~Setup.part:R"), None, [],
          ["setup.in:5:", "installer's own"]),
+        ("misspelt placeholder", GOOD.replace("{size:data/", "{sise:data/"), None, [],
+         ["setup.in:5:", "unknown placeholder '{sise:'"]),
         ("unterminated placeholder", GOOD + "I{name:data/birds.db\n", None, [],
          ["setup.in:7:", "closing '}'"]),
         ("description over 4095 bytes", GOOD + "M" + "x" * 4100 + "\n", None, [],
@@ -174,11 +176,17 @@ class RefusalTest(PackagerTest):
                                   template or "", files,
                                   raw_template=None if template is not None else
                                   GOOD.encode() + b"M\x81\n")
-                mirror = os.path.join(self.work, "mirror")
+                mirror = os.path.join(self.work, "mirror", "birds")
                 self.assertRefused(self.build(product, "--mirror", mirror, *options), *words)
-                self.assertEqual([p for p in self.outputs() if not os.path.isdir(p)], [],
-                                 "a refused build left files")
-                shutil.rmtree(mirror, ignore_errors=True)
+                self.assertEqual(self.outputs(), [], "a refused build left files")
+                self.assertFalse(os.path.exists(os.path.dirname(mirror)),
+                                 "a refused build left the mirror's folders")
+
+    def test_output_in_a_missing_folder(self):
+        product = Product(os.path.join(self.work, "product"))
+        out = os.path.join(self.work, "nosuch", "setup.exe")
+        self.assertRefused(self.mksetup("build", product.template, "-o", out),
+                           out + ": cannot create")
 
     def test_output_that_is_an_input(self):
         # The installer must not replace the template or a payload it was

@@ -104,6 +104,20 @@ int32_t DecodeText(const std::string &text, int, std::string *out, size_t *badOf
     return 0;
 }
 
+bool IsMixedEncoding(const std::string &text) {
+    bool multiByte = false, malformed = false;
+    for (size_t offset = 0; offset < text.size();) {
+        size_t start = offset;
+        if (NextUtf8(text, &offset) < 0) {
+            malformed = true;
+            offset = start + 1;
+        } else {
+            multiByte = multiByte || offset - start > 1;
+        }
+    }
+    return multiByte && malformed;
+}
+
 int32_t EncodeText(const std::string &text, int, std::string *out, size_t *badOffset) {
     std::string encoded;
     for (size_t offset = 0; offset < text.size();) {

@@ -18,6 +18,11 @@ bool IsKnownCodePage(int codePage);
 // offset. out is written only on success.
 int32_t DecodeText(const std::string &text, int codePage, std::string *out, size_t *badOffset);
 
+// Whether text that is not UTF-8 as a whole still holds UTF-8 characters
+// of two or more bytes: a file saved in two encodings, whose UTF-8 letters
+// DecodeText reads as pairs of 8-bit ones ("Ã¶" for "ö").
+bool IsMixedEncoding(const std::string &text);
+
 // Encodes UTF-8 text into codePage. Returns 0, or -1 when a character
 // cannot be represented; *badOffset is then its offset in text. out is
 // written only on success.

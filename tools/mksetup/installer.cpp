@@ -91,7 +91,10 @@ int32_t OpenInstaller(const std::string &path, Installer *installer) {
     uint64_t size = 0;
     FileKind kind = StatPath(path, &size);
     if (kind != kRegularFile)
-        return Fail("%s: %s", path.c_str(), kind == kFolder ? "is a folder" : "no such file");
+        return Fail("%s: %s", path.c_str(),
+                    kind == kFolder      ? "is a folder"
+                    : kind == kOtherFile ? "is not a regular file"
+                                         : "no such file");
     installer->input.path = path;
     installer->input.size = size;
     installer->input.file = OpenFile(path, "rb");

@@ -72,6 +72,8 @@ FileKind StatPath(const std::string &path, uint64_t *size) {
 #endif
     if (S_ISDIR(info.st_mode))
         return kFolder;
+    if (!S_ISREG(info.st_mode))
+        return kOtherFile;
     *size = (uint64_t)info.st_size;
     return kRegularFile;
 }
@@ -112,7 +114,7 @@ int MakeFolders(const std::string &path, std::vector<std::string> *made) {
     FileKind kind = StatPath(path, &size);
     if (kind == kFolder)
         return 0;
-    if (kind == kRegularFile) {
+    if (kind != kNoFile) {
         errno = EEXIST;
         return -1;
     }

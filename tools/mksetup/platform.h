@@ -17,7 +17,8 @@ FILE *OpenFile(const std::string &path, const char *mode);
 // 64-bit positioning for files of up to 2 GiB and beyond; 0 on success.
 int SeekFile(FILE *file, uint64_t offset);
 
-enum FileKind { kNoFile, kRegularFile, kFolder };
+// kOtherFile: a device, a pipe or a socket, which cannot be packaged.
+enum FileKind { kNoFile, kRegularFile, kFolder, kOtherFile };
 
 // What path names; *size is set for a regular file.
 FileKind StatPath(const std::string &path, uint64_t *size);

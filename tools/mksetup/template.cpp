@@ -109,6 +109,9 @@ int32_t AddFile(Template *tmpl, const std::string &folder, size_t line, const st
         case kFolder:
             return Fail("%s: %s is a folder, not a file", Where(*tmpl, line).c_str(),
                         file.diskPath.c_str());
+        case kOtherFile:
+            return Fail("%s: %s is not a regular file", Where(*tmpl, line).c_str(),
+                        file.diskPath.c_str());
         case kRegularFile:
             break;
     }
@@ -163,6 +166,14 @@ int32_t ScanLine(Template *tmpl, const std::string &folder, size_t line) {
     return 0;
 }
 
+void WarnAboutMixedEncoding(const std::string &path, const std::string &raw, int codePage) {
+    if (IsMixedEncoding(raw))
+        Warn(
+            "%s: read as code page %d text, yet it also holds UTF-8 letters, which will show "
+            "garbled; save it in one encoding",
+            path.c_str(), codePage);
+}
+
 // Warns when the licence box will show text badly: a paragraph broken
 // into lines wider than the box, which the box breaks again into ragged
 // lines (a paragraph written on one line wraps cleanly), or more lines
@@ -206,6 +217,7 @@ int32_t LoadLicence(const Template &tmpl, PackedFile *file) {
         if (DecodeText(raw, tmpl.codePage, &decoded, &bad) < 0)
             return Fail("%s: byte 0x%02X at offset %zu is neither UTF-8 nor code page %d text",
                         file->diskPath.c_str(), (unsigned char)raw[bad], bad, tmpl.codePage);
+        WarnAboutMixedEncoding(file->diskPath, raw, tmpl.codePage);
         if (EncodeText(decoded, tmpl.codePage, &encoded, &bad) < 0) {
             size_t line = 1;
             for (size_t i = 0; i < bad; i++)
@@ -427,6 +439,7 @@ int32_t LoadTemplate(const std::string &path, const std::string &payloadFolder, 
     if (DecodeText(raw, codePage, &decoded, &bad) < 0)
         return Fail("%s: byte 0x%02X at offset %zu is neither UTF-8 nor code page %d text",
                     path.c_str(), (unsigned char)raw[bad], bad, codePage);
+    WarnAboutMixedEncoding(path, raw, codePage);
     // Lines end at LF; a CR before it is dropped, so that the description
     // is written with LF line ends.
     tmpl.endsWithNewline = !decoded.empty() && decoded.back() == '\n';

@@ -208,6 +208,14 @@ class RefusalTest(PackagerTest):
         self.assertRefused(self.build(product), "setup.in:5:", "under 2147483648 bytes")
         self.assertFalse(os.path.exists(os.path.join(self.work, "setup.exe")))
 
+    def test_payload_that_is_a_device(self):
+        product = Product(os.path.join(self.work, "product"))
+        payload = os.path.join(product.root, "data", "birds.db")
+        os.remove(payload)
+        os.symlink("/dev/zero", payload)
+        self.assertRefused(self.build(product), "setup.in:5:", "is not a regular file")
+        self.assertEqual(self.outputs(), [])
+
     def test_set_urls_refusals(self):
         product = Product(os.path.join(self.work, "product"))
         self.assertEqual(self.build(product).returncode, 0)
@@ -321,6 +329,8 @@ class OutputTest(PackagerTest):
             ("long", b"line\r\n" * 60, ["licence.txt:", "768-pixel-high"]),
             ("paragraphs hard-wrapped at 72", (b"w" * 72 + b"\r\n") * 30,
              ["licence.txt:1:", "72 characters", "768-pixel-high"]),
+            ("UTF-8 and code page 1252 mixed", "V\u00f6gel\r\n".encode() + b"Accept\xbf\r\n",
+             ["licence.txt:", "also holds UTF-8 letters"]),
         ]:
             with self.subTest(case):
                 product = Product(os.path.join(self.work, "product-" + case), GOOD,

@@ -211,10 +211,28 @@ int32_t CheckOutputIsNew(const Template &tmpl, const std::string &output) {
     return 0;
 }
 
+// Refuses a payload folder that is none, an output that is a folder and a
+// mirror that is a file, by the option that names them.
+int32_t CheckOptionPaths(const BuildOptions &options) {
+    uint64_t size;
+    // The default payload folder is the template's own, which exists when
+    // the template does; a missing template is LoadTemplate's to report.
+    if (StatPath(options.templatePath, &size) == kRegularFile &&
+        StatPath(options.payloads, &size) != kFolder)
+        return Fail("--payloads %s: no such folder", options.payloads.c_str());
+    if (StatPath(options.output, &size) == kFolder)
+        return Fail("-o %s: is a folder", options.output.c_str());
+    FileKind mirror = options.mirror.empty() ? kNoFile : StatPath(options.mirror, &size);
+    if (mirror != kNoFile && mirror != kFolder)
+        return Fail("--mirror %s: is a file, not a folder", options.mirror.c_str());
+    return 0;
+}
+
 int32_t Build(const BuildOptions &options) {
     Template tmpl;
     std::vector<bool> carried;
-    if (LoadTemplate(options.templatePath, options.payloads, options.codePage, &tmpl) < 0 ||
+    if (CheckOptionPaths(options) < 0 ||
+        LoadTemplate(options.templatePath, options.payloads, options.codePage, &tmpl) < 0 ||
         CheckOutputIsNew(tmpl, options.output) < 0 ||
         ChooseCarried(tmpl, options.carry, &carried) < 0)
         return -1;

@@ -134,8 +134,12 @@ int RunKeygen(int argc, char **argv) {
     if (publicPath != nullptr && strcmp(publicPath, keyPath) == 0)
         return Failed("the public key file must not be the key file");
     // Replacing a key would orphan every installer that checks against it.
+    // So would replacing the public key that callers compile in.
     if (FileExists(keyPath))
         return Failed(std::string(keyPath) + ": already exists; remove it to make a new key");
+    if (publicPath != nullptr && FileExists(publicPath))
+        return Failed(std::string(publicPath) +
+                      ": already exists; remove it to write a new public key there");
 
     OwnedKey owned;
     RandomSource random = {SystemRandomFill, nullptr};

@@ -1,5 +1,6 @@
 // mksetup: makes installers from a setup description template and its
 // files, with no compiler: the installer stub is carried inside.
+#include <stdio.h>
 #include <string.h>
 
 #include <new>
@@ -38,6 +39,10 @@ int Dispatch(int argc, char **argv) {
     if (argc < 2) {
         Fail("%s", kUsage);
         return 2;
+    }
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "help") == 0) {
+        puts(kUsage);
+        return 0;
     }
     for (const Command &command : kCommands)
         if (strcmp(argv[1], command.name) == 0)

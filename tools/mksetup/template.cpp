@@ -36,9 +36,13 @@ enum { kLicenceBoxColumns = 45, kLicenceBoxLines = 50 };
 const char kPlaceholderName[] = "{name:";
 const char kPlaceholderSize[] = "{size:";
 const char kZeroName[] = "00000000000000000000000000000000";
+// The first letters of the lines the installer acts on; it skips the others.
+const char kDirectiveLetters[] = "TVFLIPM";
 
 // Reads a licence or a template whole. A file over readLimit bytes cannot
 // give a text within textLimit, the limit of what (its name in messages).
+// The installer reads both as 8-bit text that ends at a NUL byte, so a NUL
+// byte (UTF-16 text is full of them) is refused.
 int32_t ReadInput(const std::string &path, size_t readLimit, const char *what, int textLimit,
                   std::string *bytes) {
     std::string error;
@@ -48,6 +52,11 @@ int32_t ReadInput(const std::string &path, size_t readLimit, const char *what, i
                     what, readLimit, textLimit);
     if (status < 0)
         return Fail("%s: cannot read: %s", path.c_str(), error.c_str());
+    if (bytes->compare(0, 2, "\xFF\xFE") == 0 || bytes->compare(0, 2, "\xFE\xFF") == 0)
+        return Fail("%s: UTF-16 text; save the %s as UTF-8 or code page 1252", path.c_str(), what);
+    size_t nul = bytes->find('\0');
+    if (nul != std::string::npos)
+        return Fail("%s: NUL byte at offset %zu; a %s is text", path.c_str(), nul, what);
     return 0;
 }
 
@@ -139,6 +148,7 @@ int32_t ScanLine(Template *tmpl, const std::string &folder, size_t line) {
     const std::string &text = tmpl->lines[line];
     char letter = text.empty() ? '\0' : text[0];
     size_t index;
+    bool ignoredLineWarned = false;
     if ((letter == 'L' || letter == 'I') && IsDigestNameAt(text, 1) &&
         AddFile(tmpl, folder, line, text.substr(1, kDigestNameLength), true, letter == 'L',
                 &index) < 0)
@@ -162,6 +172,13 @@ int32_t ScanLine(Template *tmpl, const std::string &folder, size_t line) {
                         path.c_str());
         if (AddFile(tmpl, folder, line, path, false, NamesLicence(text, path), &index) < 0)
             return -1;
+        if (!ignoredLineWarned && strchr(kDirectiveLetters, letter) == nullptr) {
+            ignoredLineWarned = true;
+            Warn(
+                "%s: the installer ignores this line (it starts with '%c', which is no "
+                "directive), so it does nothing with %s",
+                Where(*tmpl, line).c_str(), letter, path.c_str());
+        }
     }
     return 0;
 }
@@ -288,10 +305,35 @@ int32_t CheckFlagFields(const std::string &where, const std::string &rest) {
     return 0;
 }
 
+// Whether two names are one to Windows, as far as ASCII letters go.
+bool SameNameNoCase(const char *a, const char *b) {
+    for (; *a != '\0' && tolower((unsigned char)*a) == tolower((unsigned char)*b); a++, b++) {
+    }
+    return *a == '\0' && *b == '\0';
+}
+
+// Whether Windows takes name for a device whatever its extension ("nul.txt"
+// opens the null device): CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9.
+bool IsDeviceName(const char *name) {
+    static const char *const kDevices[] = {"con", "prn", "aux", "nul"};
+    std::string stem(name, strcspn(name, "."));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (const char *device : kDevices)
+        if (SameNameNoCase(stem.c_str(), device))
+            return true;
+    return stem.size() == 4 &&
+           (SameNameNoCase(stem.substr(0, 3).c_str(), "com") ||
+            SameNameNoCase(stem.substr(0, 3).c_str(), "lpt")) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
 // Checks one encoded line as the installer will read it.
 // Why the installer could not make name as one file, folder or link in
 // the folder it writes to, or null when it can: Windows refuses these
-// characters in names, and the installer makes no subfolders.
+// characters in names and takes device names for devices, it drops a
+// final dot or blank (the file would get another name), and the installer
+// makes no subfolders.
 const char *NameProblem(const char *name) {
     if (*name == '\0')
         return "is empty";
@@ -301,14 +343,32 @@ const char *NameProblem(const char *name) {
         if (*c == '\\' || *c == '/')
             return "names a subfolder; the installer makes none";
     }
+    char last = name[strlen(name) - 1];
+    if (last == '.' || last == ' ')
+        return "ends in a dot or a blank, which Windows drops from names";
+    if (IsDeviceName(name))
+        return "is a device name that Windows reserves";
     return nullptr;
 }
 
-// Whether two names are one to Windows, as far as ASCII letters go.
-bool SameNameNoCase(const char *a, const char *b) {
-    for (; *a != '\0' && tolower((unsigned char)*a) == tolower((unsigned char)*b); a++, b++) {
-    }
-    return *a == '\0' && *b == '\0';
+// The file that an L or I line names by a placeholder or a digest name, as
+// FindFile knows it; empty when the line names none.
+std::string LineFile(const std::string &text) {
+    size_t end;
+    if (StartsWith(text, 1, kPlaceholderName))
+        return PlaceholderPath(text, 1, &end);
+    return IsDigestNameAt(text, 1) ? text.substr(1, kDigestNameLength) : std::string();
+}
+
+// Fails when an I line gives a size its file does not have: the
+// installer would show wrong progress and could never accept the file.
+int32_t CheckInstallSize(const Template &tmpl, size_t line, uint32_t size) {
+    int32_t file = FindFile(tmpl, LineFile(tmpl.lines[line]));
+    if (file < 0 || tmpl.files[file].size == size)
+        return 0;
+    return Fail("%s: I line gives a size of %" PRIu32 " bytes, but %s holds %" PRIu64,
+                Where(tmpl, line).c_str(), size, tmpl.files[file].diskPath.c_str(),
+                tmpl.files[file].size);
 }
 
 // Fails with what names the line's kind of name ("file name") when the
@@ -369,6 +429,8 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
                     "(at most %d bytes)",
                     where.c_str(), strlen(install.fileName), (int)kMaxFileName);
             if (CheckName(where, "file name", install.fileName) < 0)
+                return -1;
+            if (CheckInstallSize(tmpl, line, install.size) < 0)
                 return -1;
             if (SameNameNoCase(install.fileName, kReplacementName))
                 return Fail("%s: file name '%s' is the installer's own, for the file it replaces",
@@ -475,6 +537,8 @@ int32_t FindFile(const Template &tmpl, const std::string &path) {
     for (char &c : wanted)
         if (c == '\\')
             c = '/';
+    while (wanted.compare(0, 2, "./") == 0)
+        wanted.erase(0, 2);
     int32_t found = -1;
     for (size_t i = 0; i < tmpl.files.size(); i++)
         if (tmpl.files[i].path == wanted && (found < 0 || !tmpl.files[i].licence))

@@ -244,6 +244,11 @@ def keygen_cases(driver, work, native, source_dir):
     check("keygen refuses to replace a key", status == 1 and len(err) == 1 and
           "already exists" in err[0] and read(keyfile) == before and not os.path.exists(other),
           "%d %r" % (status, err))
+    header = read(public)
+    status, out, err = driver.run("keygen", os.path.join(work, "new.key"), "--public", public)
+    check("keygen refuses to replace a public key", status == 1 and len(err) == 1 and
+          "already exists" in err[0] and read(public) == header and
+          not os.path.exists(os.path.join(work, "new.key")), "%d %r" % (status, err))
     return k, keyfile, public
 
 

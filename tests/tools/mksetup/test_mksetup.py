@@ -120,6 +120,20 @@ class RefusalTest(PackagerTest):
          ["setup.in:7:", "shortcut name", "is empty"]),
         ("empty product name", GOOD.replace("TBirds", "T"), None, [],
          ["setup.in:1:", "without a product name"]),
+        ("file name of a device", GOOD.replace(":birds.db:R", ":Nul.txt:R"), None, [],
+         ["setup.in:5:", "'Nul.txt' is a device name"]),
+        ("shortcut target of a device", GOOD + "PBirds.lnk:com1\n", None, [],
+         ["setup.in:7:", "'com1' is a device name"]),
+        ("file name ending in a dot", GOOD.replace(":birds.db:R", ":birds.db.:R"), None, [],
+         ["setup.in:5:", "ends in a dot or a blank"]),
+        ("size that is not the file's", GOOD.replace("{size:data/birds.db}", "99"), None, [],
+         ["setup.in:5:", "size of 99 bytes", "holds 5000"]),
+        ("UTF-16 licence", GOOD, {"licence.txt": "Accept?".encode("utf-16"), "data/birds.db": b"x"},
+         [], ["licence.txt: UTF-16 text"]),
+        ("NUL byte in the template", GOOD + "Ma\x00b\n", None, [],
+         ["setup.in: NUL byte at offset"]),
+        ("payload folder that is none", GOOD, None, ["--payloads", "nothere"],
+         ["--payloads nothere: no such folder"]),
         ("the installer's own file name", GOOD.replace(":birds.db:R", ":~Setup.part:R"), None, [],
          ["setup.in:5:", "installer's own"]),
         ("misspelt placeholder", GOOD.replace("{size:data/", "{sise:data/"), None, [],
@@ -182,11 +196,17 @@ class RefusalTest(PackagerTest):
                 self.assertFalse(os.path.exists(os.path.dirname(mirror)),
                                  "a refused build left the mirror's folders")
 
-    def test_output_in_a_missing_folder(self):
+    def test_output_paths(self):
         product = Product(os.path.join(self.work, "product"))
-        out = os.path.join(self.work, "nosuch", "setup.exe")
-        self.assertRefused(self.mksetup("build", product.template, "-o", out),
-                           out + ": cannot create")
+        file = os.path.join(product.root, "licence.txt")
+        for out, mirror, words in [
+                (os.path.join(self.work, "nosuch", "setup.exe"), [], ["nosuch/setup.exe: cannot create"]),
+                (product.root, [], ["-o", "is a folder"]),
+                (os.path.join(self.work, "setup.exe"), ["--mirror", file], ["--mirror", "not a folder"])]:
+            with self.subTest(words[-1]):
+                self.assertRefused(self.mksetup("build", product.template, "-o", out, *mirror),
+                                   *words)
+                self.assertEqual(self.outputs(), [])
 
     def test_output_that_is_an_input(self):
         # The installer must not replace the template or a payload it was
@@ -342,6 +362,12 @@ class OutputTest(PackagerTest):
                                                   for line in lines), lines)
                 for word in words:
                     self.assertIn(word, " ".join(lines))
+        # A file named on a line the installer skips is never installed.
+        product = Product(os.path.join(self.work, "product-skipped"),
+                          GOOD + " I{name:data/birds.db}:{size:data/birds.db}:x.db\n")
+        proc = self.build(product)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(proc.stderr.decode().count("ignores this line"), 1, proc.stderr)
         # A paragraph on one line wraps cleanly in the box: no warning.
         product = Product(os.path.join(self.work, "product-paragraph"), GOOD,
                           {"licence.txt": b"w" * 300 + b"\r\n\r\nAccept?\r\n",

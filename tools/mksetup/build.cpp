@@ -159,7 +159,9 @@ int32_t PackFile(PackedFile *file, Sink *sink, std::vector<unsigned char> *chunk
         while (status == 0 && done < file->size) {
             size_t want = (size_t)std::min<uint64_t>(file->size - done, chunk->size());
             size_t n = fread(chunk->data(), 1, want, in);
-            if (n != want)
+            if (Interrupted())
+                status = Fail("interrupted; nothing written");
+            else if (n != want)
                 status = Fail("%s: cannot read (did it change while being packaged?)",
                               file->diskPath.c_str());
             else
@@ -342,6 +344,7 @@ int32_t Build(const BuildOptions &options) {
 }  // namespace
 
 int RunBuild(int argc, char **argv) {
+    CatchInterrupts();
     BuildOptions options;
     if (ParseOptions(argc, argv, &options) < 0)
         return 2;

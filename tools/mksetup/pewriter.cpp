@@ -162,6 +162,8 @@ ImageWriter::~ImageWriter() {
 int32_t ImageWriter::WriteOut(const void *data, size_t count) {
     if (count == 0)
         return 0;
+    if (Interrupted())
+        return Fail("%s: interrupted; nothing written", path_.c_str());
     if (position_ + count > kMaxImage)
         return Fail("%s: the installer would exceed 2 GiB; carry fewer payloads", path_.c_str());
     if (fwrite(data, 1, count, file_) != count)

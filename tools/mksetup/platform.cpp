@@ -1,6 +1,7 @@
 #include "tools/mksetup/platform.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -33,6 +34,29 @@ int FailWithErrno(void) {
             : code == ERROR_ACCESS_DENIED                                ? EACCES
                                                                          : EIO;
     return -1;
+}
+#endif
+
+volatile sig_atomic_t interrupted = 0;
+
+#ifdef _WIN32
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    if (interrupted)
+        return FALSE;  // the default handler ends the process
+    interrupted = 1;
+    // A closing console ends the process once this returns: give the main
+    // thread the few seconds Windows allows to remove its temporaries.
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        Sleep(4000);
+    return TRUE;
+}
+#else
+void OnSignal(int number) {
+    if (interrupted) {
+        signal(number, SIG_DFL);
+        raise(number);
+    }
+    interrupted = 1;
 }
 #endif
 
@@ -156,6 +180,24 @@ void RemoveFile(const std::string &path) {
 #else
     unlink(path.c_str());
 #endif
+}
+
+void CatchInterrupts() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+#else
+    // No SA_RESTART: a read that waits is cut short, so the loop gets to
+    // look at the flag.
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int number : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(number, &action, nullptr);
+#endif
+}
+
+bool Interrupted() {
+    return interrupted != 0;
 }
 
 std::string LastSystemError() {

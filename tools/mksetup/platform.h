@@ -39,6 +39,15 @@ int RenameOver(const std::string &from, const std::string &to);
 
 void RemoveFile(const std::string &path);
 
+// After CatchInterrupts, Ctrl-C, SIGTERM or SIGHUP (on Windows Ctrl-C,
+// Ctrl-Break or closing the console) asks the packager to stop: the
+// handler only notes it, and the loops that write installers and mirrors
+// look at Interrupted() between chunks and fail, so that the usual failure
+// path removes every temporary file. A second request ends the process at
+// once. The commands that write large files call it.
+void CatchInterrupts();
+bool Interrupted();
+
 // Text of the last failing C library call, for messages.
 std::string LastSystemError();
 

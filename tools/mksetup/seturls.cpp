@@ -95,6 +95,7 @@ int32_t SetUrls(const SetUrlsOptions &options) {
 }  // namespace
 
 int RunSetUrls(int argc, char **argv) {
+    CatchInterrupts();
     SetUrlsOptions options;
     if (ParseOptions(argc, argv, &options) < 0)
         return 2;

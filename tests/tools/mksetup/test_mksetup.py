@@ -5,9 +5,11 @@ and list on what it made."""
 import hashlib
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 MKSETUP = os.environ.get("MKSETUP", "")
@@ -227,6 +229,26 @@ class RefusalTest(PackagerTest):
             f.truncate(1 << 31)  # sparse: no 2 GiB written
         self.assertRefused(self.build(product), "setup.in:5:", "under 2147483648 bytes")
         self.assertFalse(os.path.exists(os.path.join(self.work, "setup.exe")))
+
+    def test_interrupted_build(self):
+        # Ctrl-C while the installer and mirror are being written leaves
+        # neither a temporary file nor a mirror folder behind.
+        product = Product(os.path.join(self.work, "product"))
+        with open(os.path.join(product.root, "data", "birds.db"), "wb") as f:
+            f.truncate(1 << 30)  # sparse: quick to make, long to package
+        out = os.path.join(self.work, "setup.exe")
+        mirror = os.path.join(self.work, "mirror")
+        proc = subprocess.Popen([MKSETUP, "build", product.template, "-o", out,
+                                 "--mirror", mirror], stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while not os.path.exists(out + ".part") and time.monotonic() < deadline:
+            time.sleep(0.01)
+        proc.send_signal(signal.SIGINT)
+        err = proc.communicate(timeout=60)[1].decode()
+        self.assertNotEqual(proc.returncode, 0, err)
+        self.assertIn("interrupted", err)
+        self.assertEqual(self.outputs(), [])
+        self.assertFalse(os.path.exists(mirror))
 
     def test_payload_that_is_a_device(self):
         product = Product(os.path.join(self.work, "product"))

@@ -312,6 +312,11 @@ bool SameNameNoCase(const char *a, const char *b) {
     return *a == '\0' && *b == '\0';
 }
 
+bool EndsWithNoCase(const char *name, const char *suffix) {
+    size_t length = strlen(name), suffixLength = strlen(suffix);
+    return length >= suffixLength && SameNameNoCase(name + length - suffixLength, suffix);
+}
+
 // Whether Windows takes name for a device whatever its extension ("nul.txt"
 // opens the null device): CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9.
 bool IsDeviceName(const char *name) {
@@ -453,6 +458,11 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
                     where.c_str(), target);
             if (CheckName(where, "shortcut name", linkName) < 0)
                 return -1;
+            if (!EndsWithNoCase(linkName, ".lnk"))
+                Warn(
+                    "%s: shortcut name '%s' does not end in .lnk, so the Start Menu will not "
+                    "show it as a shortcut",
+                    where.c_str(), linkName);
             return CheckName(where, "shortcut target", target);
         default:
             return 0;

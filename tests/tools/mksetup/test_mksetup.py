@@ -384,12 +384,16 @@ class OutputTest(PackagerTest):
                                                   for line in lines), lines)
                 for word in words:
                     self.assertIn(word, " ".join(lines))
-        # A file named on a line the installer skips is never installed.
-        product = Product(os.path.join(self.work, "product-skipped"),
-                          GOOD + " I{name:data/birds.db}:{size:data/birds.db}:x.db\n")
-        proc = self.build(product)
-        self.assertEqual(proc.returncode, 0, proc.stderr)
-        self.assertEqual(proc.stderr.decode().count("ignores this line"), 1, proc.stderr)
+        # Description lines that build but do not do what they seem to.
+        for case, line, words in [
+                ("file on a skipped line", " I{name:data/birds.db}:{size:data/birds.db}:x.db",
+                 "ignores this line"),
+                ("shortcut without .lnk", "PBirds:birds.db", "does not end in .lnk")]:
+            with self.subTest(case):
+                product = Product(os.path.join(self.work, "product-" + case), GOOD + line + "\n")
+                proc = self.build(product)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                self.assertEqual(proc.stderr.decode().count(words), 1, proc.stderr)
         # A paragraph on one line wraps cleanly in the box: no warning.
         product = Product(os.path.join(self.work, "product-paragraph"), GOOD,
                           {"licence.txt": b"w" * 300 + b"\r\n\r\nAccept?\r\n",

@@ -333,7 +333,6 @@ bool IsDeviceName(const char *name) {
            stem[3] >= '1' && stem[3] <= '9';
 }
 
-// Checks one encoded line as the installer will read it.
 // Why the installer could not make name as one file, folder or link in
 // the folder it writes to, or null when it can: Windows refuses these
 // characters in names and takes device names for devices, it drops a
@@ -383,6 +382,7 @@ int32_t CheckName(const std::string &where, const char *what, const char *name) 
     return problem ? Fail("%s: %s '%s' %s", where.c_str(), what, name, problem) : 0;
 }
 
+// Checks one encoded line as the installer will read it.
 int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *seenT, bool *seenV) {
     std::string where = Where(tmpl, line);
     char *argument = &text[0] + 1;

@@ -1,7 +1,8 @@
 # add_installer(<target> DESCRIPTION <template> PAYLOADS <dir> [MIRROR <dir>]
 #               [OPTIONS <mksetup build options>...] [DEPENDS <files>...])
 #
-# Builds <target>.exe with the packager (mksetup build): the description
+# Builds <target>.exe with the packager (mksetup build), for this build's
+# architecture (QUILLON_ARCH, x86 or x64): the description
 # with its {name:FILE} and {size:FILE} placeholders filled from the payload
 # folder, and, unless OPTIONS say otherwise, every payload it names. MIRROR
 # receives every file named by its lower-case digest name, the layout a web
@@ -17,7 +18,7 @@ function(add_installer target)
   add_custom_command(
     OUTPUT ${output}
     COMMAND ${MKSETUP} build ${I_DESCRIPTION} -o ${output} --payloads ${I_PAYLOADS}
-      ${mirror_option} ${I_OPTIONS} > ${CMAKE_CURRENT_BINARY_DIR}/${target}.txt
+      --arch ${QUILLON_ARCH} ${mirror_option} ${I_OPTIONS} > ${CMAKE_CURRENT_BINARY_DIR}/${target}.txt
     DEPENDS ${MKSETUP} ${I_DESCRIPTION} ${payloads} ${I_DEPENDS}
     COMMENT "Packaging ${target}")
   add_custom_target(${target} ALL DEPENDS ${output})

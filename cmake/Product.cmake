@@ -3,6 +3,8 @@ set(PRODUCT_COMPILE_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics
 if(WIN32)
   # msvcrt's own printf and scanf family, not mingw's larger replacements.
   set(PRODUCT_COMPILE_DEFINITIONS __USE_MINGW_ANSI_STDIO=0)
+endif()
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
   # Tuned for the 386, whose choices are the short ones (arguments pushed
   # rather than stored): SHA-1 hashes as fast either way, and the big
   # numbers ask for -mtune=generic themselves. The 32-bit Windows compiler

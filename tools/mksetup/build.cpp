@@ -25,11 +25,12 @@ struct BuildOptions {
     std::string templatePath, output, payloads, http, ftp, mirror;
     std::string carry = "all";
     int codePage = 1252;
+    Arch arch = kArchX86;
 };
 
 const char kUsage[] =
     "usage: mksetup build TEMPLATE -o OUT.exe [--payloads DIR] [--carry all|none|PATH[,PATH...]]\n"
-    "                     [--http URL] [--ftp URL] [--mirror DIR] [--codepage N]";
+    "                     [--http URL] [--ftp URL] [--mirror DIR] [--codepage N] [--arch x86|x64]";
 
 int32_t ParseOptions(int argc, char **argv, BuildOptions *options) {
     for (int i = 0; i < argc; i++) {
@@ -46,6 +47,11 @@ int32_t ParseOptions(int argc, char **argv, BuildOptions *options) {
             options->codePage = (int)strtol(argv[++i], &end, 10);
             if (*end != '\0' || !IsKnownCodePage(options->codePage))
                 return Fail("--codepage %s: unknown code page (1252 is known)", argv[i]);
+        } else if (arg == "--arch" && i + 1 < argc) {
+            std::string arch = argv[++i];
+            if (arch != "x86" && arch != "x64")
+                return Fail("--arch %s: unknown architecture (x86 or x64)", arch.c_str());
+            options->arch = arch == "x64" ? kArchX64 : kArchX86;
         } else if (value != nullptr && i + 1 < argc) {
             *value = argv[++i];
         } else if (arg[0] != '-' && options->templatePath.empty()) {
@@ -238,7 +244,7 @@ int32_t Build(const BuildOptions &options) {
         CheckOutputIsNew(tmpl, options.output) < 0 ||
         ChooseCarried(tmpl, options.carry, &carried) < 0)
         return -1;
-    Input stub = StubInput();
+    Input stub = StubInput(options.arch);
     PeImage image;
     std::vector<Resource> stubResources;
     std::string why;

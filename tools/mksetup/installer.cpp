@@ -74,11 +74,12 @@ int32_t CheckBaseUrl(const char *option, const std::string &url, const char *sch
     return 0;
 }
 
-Input StubInput() {
+Input StubInput(Arch arch) {
     Input input;
-    input.path = "the installer stub";
-    input.memory = mksetupStub;
-    input.size = (uint64_t)(mksetupStubEnd - mksetupStub);
+    input.path = std::string("the ") + ArchName(arch) + " installer stub";
+    input.memory = arch == kArchX64 ? mksetupStubX64 : mksetupStubX86;
+    input.size = (uint64_t)(arch == kArchX64 ? mksetupStubX64End - mksetupStubX64
+                                             : mksetupStubX86End - mksetupStubX86);
     return input;
 }
 
@@ -181,6 +182,8 @@ int32_t CopyResource(const Input &input, const Resource &resource, ImageWriter *
 void PrintListing(const Installer &installer) {
     const std::string &http = installer.entries[kHttpEntry - kStringBlockFirst];
     const std::string &ftp = installer.entries[kFtpEntry - kStringBlockFirst];
+    printf("Windows: %s\n", installer.image.arch == kArchX64 ? "x64 (64-bit, PE32+)"
+                                                               : "x86 (32-bit, PE32)");
     printf("HTTP base URL: %s\n", http.empty() ? "(built-in default)" : http.c_str());
     printf("FTP base URL: %s\n", ftp.empty() ? "(built-in default)" : ftp.c_str());
     // Carried, or empty (the installer needs no source for it), or to be

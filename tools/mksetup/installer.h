@@ -31,8 +31,8 @@ enum { kMaxBaseUrl = 249 };
 // ending in '/'. 0, or -1 with a message printed.
 int32_t CheckBaseUrl(const char *option, const std::string &url, const char *scheme);
 
-// The embedded stub as an input.
-Input StubInput();
+// The embedded stub of an architecture as an input.
+Input StubInput(Arch arch);
 
 // An installer read from a file.
 struct Installer {
@@ -62,7 +62,7 @@ ResourceKey DigestResourceName(const std::string &digestName);
 // Streams a resource's data from input into the writer. 0 or -1.
 int32_t CopyResource(const Input &input, const Resource &resource, ImageWriter *writer);
 
-// Prints the installer's URLs and a line per file its description names:
+// Prints the installer's architecture, its URLs and a line per file its description names:
 // kind, digest name, size, where it comes from, file name.
 void PrintListing(const Installer &installer);
 

@@ -9,11 +9,23 @@
 namespace {
 
 enum {
-    kMachineI386 = 0x14C,
-    kPe32Magic = 0x10B,
-    kMinOptionalHeader = 96 + 16 * 8,
     kMaxHeaders = 64 * 1024,
     kMaxResources = 100000,
+    kDataDirectoryCount = 16,
+};
+
+// What sets the two formats apart: the COFF header's machine, the optional
+// header's magic and where in it the data directories start.
+struct Format {
+    Arch arch;
+    uint16_t machine;
+    uint16_t magic;
+    uint32_t dataDirectories;
+};
+
+const Format kFormats[] = {
+    {kArchX86, 0x14C, 0x10B, 96},
+    {kArchX64, 0x8664, 0x20B, 112},
 };
 
 // Directory entries with this bit point to a subdirectory or a name text.
@@ -109,6 +121,10 @@ uint32_t GetLe32(const unsigned char *p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
+const char *ArchName(Arch arch) {
+    return arch == kArchX64 ? "x64" : "x86";
+}
+
 void SetLe16(unsigned char *p, uint16_t value) {
     p[0] = (unsigned char)value;
     p[1] = (unsigned char)(value >> 8);
@@ -161,12 +177,18 @@ int32_t ReadPeImage(const Input &input, PeImage *image, std::string *why) {
     image->sectionTable = image->optionalHeader + optionalSize;
     uint32_t tableEnd = image->sectionTable + kSectionHeaderSize * sectionCount;
     unsigned char magic[2];
-    if (GetLe16(coff + 4) != kMachineI386 || optionalSize < kMinOptionalHeader ||
-        ReadAt(input, image->optionalHeader, magic, 2) < 0 || GetLe16(magic) != kPe32Magic ||
+    const Format *format = nullptr;
+    if (ReadAt(input, image->optionalHeader, magic, 2) == 0)
+        for (const Format &f : kFormats)
+            if (GetLe16(coff + 4) == f.machine && GetLe16(magic) == f.magic)
+                format = &f;
+    if (format == nullptr || optionalSize < format->dataDirectories + 8 * kDataDirectoryCount ||
         sectionCount == 0 || tableEnd > kMaxHeaders) {
-        *why = "not a 32-bit Windows executable for x86";
+        *why = "not a Windows executable for x86 (PE32) or x64 (PE32+)";
         return -1;
     }
+    image->arch = format->arch;
+    image->dataDirectories = image->optionalHeader + format->dataDirectories;
     image->headers.resize(tableEnd);
     if (ReadAt(input, 0, image->headers.data(), tableEnd) < 0) {
         *why = "truncated headers";
@@ -186,8 +208,9 @@ int32_t ReadPeImage(const Input &input, PeImage *image, std::string *why) {
     opt = &image->headers[image->optionalHeader];
     image->sectionAlignment = GetLe32(opt + kOptSectionAlignment);
     image->fileAlignment = GetLe32(opt + kOptFileAlignment);
-    image->certificateOffset = GetLe32(opt + kOptCertificateDirectory);
-    image->certificateSize = GetLe32(opt + kOptCertificateDirectory + 4);
+    const unsigned char *directories = &image->headers[image->dataDirectories];
+    image->certificateOffset = GetLe32(directories + kCertificateDirectory);
+    image->certificateSize = GetLe32(directories + kCertificateDirectory + 4);
     image->sections.clear();
     for (uint16_t i = 0; i < sectionCount; i++) {
         const unsigned char *h = &image->headers[image->sectionTable + kSectionHeaderSize * i];
@@ -199,7 +222,7 @@ int32_t ReadPeImage(const Input &input, PeImage *image, std::string *why) {
         image->sections.push_back(s);
     }
     const Section &last = image->sections.back();
-    uint32_t resourceRva = GetLe32(opt + kOptResourceDirectory);
+    uint32_t resourceRva = GetLe32(directories + kResourceDirectory);
     if (resourceRva < last.virtualAddress || resourceRva - last.virtualAddress >= last.rawSize) {
         *why = "its resources are not in its last section";
         return -1;
@@ -210,7 +233,7 @@ int32_t ReadPeImage(const Input &input, PeImage *image, std::string *why) {
 int32_t ReadResources(const Input &input, const PeImage &image, std::vector<Resource> *resources,
                       std::string *why) {
     const Section &last = image.sections.back();
-    uint32_t rootRva = GetLe32(&image.headers[image.optionalHeader + kOptResourceDirectory]);
+    uint32_t rootRva = GetLe32(&image.headers[image.dataDirectories + kResourceDirectory]);
     TreeReader tree = {input,     last.rawOffset + (uint64_t)(rootRva - last.virtualAddress),
                        rootRva,   last,
                        resources, why};

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-// Reading a 32-bit Windows executable: its headers, its sections and the
-// tree of its resources. Nothing here needs a Windows header.
+// Reading a Windows executable for x86 (PE32) or x64 (PE32+): its headers,
+// its sections and the tree of its resources. Nothing here needs a Windows
+// header.
 
 // Bytes read from memory (the stub carried inside the packager) or from a
 // file (an installer given on the command line).
@@ -30,9 +31,17 @@ struct Section {
     uint32_t rawOffset;
 };
 
+// The two kinds of installer, by the processor they run on.
+enum Arch { kArchX86, kArchX64 };
+
+// "x86" or "x64", as the packager's options and listings name them.
+const char *ArchName(Arch arch);
+
 struct PeImage {
+    Arch arch;
     std::vector<unsigned char> headers;  // the first SizeOfHeaders bytes
     uint32_t optionalHeader;             // offset of the optional header in headers
+    uint32_t dataDirectories;            // offset of the data directories in headers
     uint32_t sectionTable;               // offset of the section table in headers
     uint32_t sectionAlignment;
     uint32_t fileAlignment;
@@ -41,8 +50,9 @@ struct PeImage {
     uint32_t certificateSize;
 };
 
-// Reads the headers of a PE32 executable for x86 whose last section holds
-// the resources. Returns 0, or -1 with a reason in *why.
+// Reads the headers of a PE32 executable for x86 or a PE32+ one for x64
+// (never one format with the other's machine) whose last section holds the
+// resources. Returns 0, or -1 with a reason in *why.
 int32_t ReadPeImage(const Input &input, PeImage *image, std::string *why);
 
 // A resource type or name: a number, or a text when text is not empty.
@@ -75,7 +85,9 @@ uint32_t GetLe32(const unsigned char *p);
 void SetLe16(unsigned char *p, uint16_t value);
 void SetLe32(unsigned char *p, uint32_t value);
 
-// Offsets in the COFF and optional headers.
+// Offsets in the COFF and optional headers; these are the same in PE32
+// and PE32+, which differ from ImageBase on. Data directories are 8 bytes
+// each, counted from PeImage::dataDirectories.
 enum {
     kCoffTimeDateStamp = 4,  // from the start of the COFF header
     kOptSizeOfInitializedData = 8,
@@ -84,8 +96,8 @@ enum {
     kOptSizeOfImage = 56,
     kOptSizeOfHeaders = 60,
     kOptCheckSum = 64,
-    kOptResourceDirectory = 96 + 2 * 8,
-    kOptCertificateDirectory = 96 + 4 * 8,
+    kResourceDirectory = 2 * 8,
+    kCertificateDirectory = 4 * 8,
     kSectionHeaderSize = 40,
 };
 

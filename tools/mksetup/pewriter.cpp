@@ -16,7 +16,8 @@ enum {
     kCopyChunk = 64 * 1024,
 };
 
-// An image must stay within what a 32-bit process can map.
+// An image must stay within what a 32-bit process can map; Windows maps no
+// larger one for a 64-bit process either.
 const uint64_t kMaxImage = 0x7FFFFFFFu;
 
 uint64_t AlignUp(uint64_t value, uint64_t alignment) {
@@ -291,10 +292,11 @@ int32_t ImageWriter::Finish() {
     SetLe32(opt + kOptSizeOfImage, (uint32_t)AlignUp((uint64_t)last.virtualAddress + resourceSize,
                                                      image_.sectionAlignment));
     SetLe32(opt + kOptCheckSum, 0);
-    SetLe32(opt + kOptResourceDirectory, last.virtualAddress);
-    SetLe32(opt + kOptResourceDirectory + 4, (uint32_t)directory.size());
-    SetLe32(opt + kOptCertificateDirectory, 0);
-    SetLe32(opt + kOptCertificateDirectory + 4, 0);
+    unsigned char *directories = &headers[image_.dataDirectories];
+    SetLe32(directories + kResourceDirectory, last.virtualAddress);
+    SetLe32(directories + kResourceDirectory + 4, (uint32_t)directory.size());
+    SetLe32(directories + kCertificateDirectory, 0);
+    SetLe32(directories + kCertificateDirectory + 4, 0);
 
     uint64_t sum = sum_;
     AddToChecksum(&sum, 0, headers.data(), headers.size());

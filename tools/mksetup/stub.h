@@ -1,10 +1,12 @@
 #ifndef TOOLS_MKSETUP_STUB_H
 #define TOOLS_MKSETUP_STUB_H
 
-// The installer stub linked into the packager (stub.S): the product's
-// installer with its dialogs but without description, payloads or string
-// table.
-extern "C" const unsigned char mksetupStub[];
-extern "C" const unsigned char mksetupStubEnd[];
+// The installer stubs linked into the packager (stub.S), one for x86 and
+// one for x64: the product's installer with its dialogs but without
+// description, payloads or string table.
+extern "C" const unsigned char mksetupStubX86[];
+extern "C" const unsigned char mksetupStubX86End[];
+extern "C" const unsigned char mksetupStubX64[];
+extern "C" const unsigned char mksetupStubX64End[];
 
 #endif

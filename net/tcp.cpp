@@ -68,6 +68,15 @@ int WaitReady(SOCKET sock, Readiness want, DWORD boundMs) {
     }
 }
 
+// Whether a connection whose data has ended was reset rather than closed.
+// Windows reports a reset from recv itself; Wine, once it has polled the
+// socket, reports it as the end of the data, and only a send shows it. An
+// empty send sends nothing and fails with WSAECONNRESET on a reset
+// connection alone.
+bool WasReset(SOCKET sock) {
+    return send(sock, "", 0, 0) == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET;
+}
+
 // A new TCP socket in non-blocking mode, or INVALID_SOCKET with the
 // Winsock code in *code.
 SOCKET OpenSocket(int *code) {
@@ -196,8 +205,6 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetRemoteName(BSTR *name) override { return NameAndPort(peer, name); }
 
-    // Wine reports a reset that arrives while select waits as the end of the
-    // data; the store's digest check refuses data cut short either way.
     HRESULT STDMETHODCALLTYPE Read(void *buffer, ULONG count, ULONG *read) override {
         int got;
         while ((got = recv(sock, (char *)buffer, ClampCount(count), 0)) == SOCKET_ERROR) {
@@ -207,6 +214,8 @@ public:
             if (code != 0)
                 return RaiseWindowsError(code);
         }
+        if (got == 0 && WasReset(sock))
+            return RaiseWindowsError(WSAECONNRESET);
         if (read)
             *read = (ULONG)got;
         return S_OK;

@@ -17,6 +17,8 @@ enum {
     kChunkSize = 4096,
     // The messages quoting a file name: the path limit plus their own text.
     kMessageSize = kPathSize + 32,
+    // A target's folder and the replacement's name.
+    kReplacementPathSize = kPathSize + sizeof kReplacementName,
 };
 
 // Runs on the status window's thread. The main thread sees the flag after
@@ -194,12 +196,24 @@ bool CommitReplacement(HANDLE *file, const char *replacement, const char *name) 
     return true;
 }
 
+// The replacement's path for fileName: the replacement name in the target's
+// own folder, so that moving it over the target never crosses volumes (a
+// subfolder may be a mount point of another one).
+void ReplacementPath(const char *fileName, char (&path)[kReplacementPathSize]) {
+    const char *slash = strrchr(fileName, '\\');
+    size_t folderLength = slash ? (size_t)(slash + 1 - fileName) : 0;
+    memcpy(path, fileName, folderLength);
+    memcpy(path + folderLength, kReplacementName, sizeof kReplacementName);
+}
+
 // Writes the file. A new file is written under its name; a file in place is
 // written under its replacement name and moved over the old one only once
 // its digest matched, so a failed update leaves the old file as it was.
 int32_t InstallFile(const InstallLine *line) {
     bool replacing = GetFileAttributesA(line->fileName) != INVALID_FILE_ATTRIBUTES;
-    const char *target = replacing ? kReplacementName : line->fileName;
+    char replacement[kReplacementPathSize];
+    ReplacementPath(line->fileName, replacement);
+    const char *target = replacing ? replacement : line->fileName;
     HANDLE file = INVALID_HANDLE_VALUE;
     if (replacing && !CanReplace(line->fileName)) {
         FileError("Can't open file '%s' for writing", line->fileName, LastErrorText());
@@ -209,7 +223,7 @@ int32_t InstallFile(const InstallLine *line) {
     } else if (WfsOpen(&line->digest) < 0) {
         FileError("Can't find data for file '%s'", line->fileName, WfsLastError());
     } else if (CopyData(file, line) == 0 &&
-               (!replacing || CommitReplacement(&file, kReplacementName, line->fileName))) {
+               (!replacing || CommitReplacement(&file, replacement, line->fileName))) {
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
         return 0;
@@ -238,7 +252,9 @@ int32_t RunInstallStep(char *argument) {
     ShowStatus(line.fileName);
     StatusWinSetProgress(0, (int32_t)line.size);
     // A replacement left behind by a run that was killed mid-copy.
-    DeleteFileA(kReplacementName);
+    char replacement[kReplacementPathSize];
+    ReplacementPath(line.fileName, replacement);
+    DeleteFileA(replacement);
     if (IsInPlace(&line)) {
         StatusWinSetProgress((int32_t)line.size, (int32_t)line.size);
         return 0;

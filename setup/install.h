@@ -3,8 +3,8 @@
 
 #include <stdint.h>
 
-// A file that replaces an existing one is written under this name in the
-// same folder, and moved over the old file only once its digest matched;
+// A file that replaces an existing one is written under this name in its
+// own folder (the subfolder, for a name with one), and moved over the old file only once its digest matched;
 // a run killed mid-copy leaves it behind for the next run to remove. No
 // payload may be installed under this name.
 constexpr char kReplacementName[] = "~setup.part";

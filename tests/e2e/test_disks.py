@@ -1,6 +1,7 @@
 """Files on disks that fail, end to end: a destination folder that refuses
 new files, a file in place that another program holds open, a full disk,
-and a run killed in the middle of a copy.
+a file upgraded on another volume, and a run killed in the middle of a
+copy.
 
 The installer carries earlier.txt and payload.txt (both required) and
 installs them in that order. Each failure shows its message with the
@@ -100,6 +101,24 @@ class DiskTest(InstallerTest):
         self.assertFailedWith(run, "Error writing output file: There is not enough space on "
                               "the disk.", left,
                               {"earlier.txt": hostile_payload("earlier.txt"), "payload.txt": OLD})
+
+    def test_upgrade_of_a_file_on_another_volume(self):
+        # The subfolder data is a mount point of another volume; the new
+        # payload.txt is written beside the old one there and moved over it.
+        data = self.folder("data")
+        os.makedirs(data)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", data],
+                                 capture_output=True, text=True)
+        self.assertEqual(mounted.returncode, 0, "another volume needs a tmpfs: " + mounted.stderr)
+        try:
+            self.put_old_file("payload.txt", folder=data)
+            run = self.run_installer(installer("subfolder_disk_setup"), INSTALL)
+            left = contents(data)
+        finally:
+            subprocess.run(["umount", data], check=True)
+        self.assertCleanRun(run)
+        self.assertEqual(run.boxes[-1]["text"], "Hostile installed.", run.raw)
+        self.assertEqual(left, {"payload.txt": hostile_payload("payload.txt")})
 
     def test_run_killed_mid_copy_then_run_again(self):
         # The server stalls after 9000 bytes, mid-file; once the file being

@@ -171,6 +171,36 @@ TEST_F(TcpTest, StreamMovesBytesAndSeesThePeerClose) {
     server->Release();
 }
 
+// A peer that resets the connection (a close with a zero linger time) ends
+// the data with "Connection reset by peer.", never as a plain end of data.
+TEST_F(TcpTest, StreamTellsAResetFromAClose) {
+    SOCKET peer = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(INVALID_SOCKET, peer);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons((u_short)port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, connect(peer, (const sockaddr *)&to, sizeof to));
+    ITcpConnection *server = nullptr;
+    ASSERT_EQ(S_OK, listener->Accept(&server));
+    IStream *in = StreamOf(server);
+    char buffer[16];
+    ULONG done = 0;
+    ASSERT_EQ(5, send(peer, "hello", 5, 0));
+    ASSERT_EQ(S_OK, in->Read(buffer, 5, &done));
+    // The reset arrives while the reader waits for more.
+    linger abort = {1, 0};
+    ASSERT_EQ(0, setsockopt(peer, SOL_SOCKET, SO_LINGER, (const char *)&abort, sizeof abort));
+    ASSERT_EQ(0, closesocket(peer));
+    HRESULT hr;
+    while ((hr = in->Read(buffer, sizeof buffer, &done)) == S_OK && done != 0) {
+    }
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ("Connection reset by peer.", TakeThreadError());
+    in->Release();
+    server->Release();
+}
+
 TEST_F(TcpTest, ConnectionAnswersItsInterfaces) {
     ITcpConnection *client = nullptr, *server = nullptr;
     Pair(&client, &server);

@@ -180,6 +180,8 @@ class RefusalTest(PackagerTest):
         ("carry of an unnamed file", GOOD, None, ["--carry", "data/other.db"],
          ["--carry data/other.db", "names no such file"]),
         ("unknown code page", GOOD, None, ["--codepage", "437"], ["--codepage 437"]),
+        ("unknown architecture", GOOD, None, ["--arch", "arm64"],
+         ["--arch arm64", "unknown architecture"]),
         ("ready digest name with other bytes", GOOD + "I" + "0" * 32 + ":5:x.bin\n",
          {"licence.txt": b"Accept?", "data/birds.db": b"x", "0" * 32: b"other"}, [],
          ["00000000000000000000000000000000", "do not match its digest name"]),
@@ -357,11 +359,12 @@ class OutputTest(PackagerTest):
         self.assertEqual(listed.returncode, 0)
         self.assertEqual(listed.stdout, listing)
         lines = listing.decode().splitlines()
-        self.assertEqual(lines[0], "HTTP base URL: http://127.0.0.1:8/dat/")
-        self.assertEqual(lines[1], "FTP base URL: (built-in default)")
-        self.assertRegex(lines[4], r"^file [0-9a-v]{32} 2097152 carried birds\.db$")
-        self.assertEqual(lines[5], "file ev8j3dn1bqqslnvnlic09c0clc2e0cvl 0 empty empty.txt")
-        self.assertRegex(lines[6], "^file [0-9a-v]{32} 8 carried V\u00f6gel.txt$")
+        self.assertEqual(lines[0], "Windows: x86 (32-bit, PE32)")
+        self.assertEqual(lines[1], "HTTP base URL: http://127.0.0.1:8/dat/")
+        self.assertEqual(lines[2], "FTP base URL: (built-in default)")
+        self.assertRegex(lines[5], r"^file [0-9a-v]{32} 2097152 carried birds\.db$")
+        self.assertEqual(lines[6], "file ev8j3dn1bqqslnvnlic09c0clc2e0cvl 0 empty empty.txt")
+        self.assertRegex(lines[7], "^file [0-9a-v]{32} 8 carried V\u00f6gel.txt$")
 
     def test_licence_warnings(self):
         # Lines the licence box wraps again, and more than fit a screen;
@@ -446,41 +449,93 @@ class OutputTest(PackagerTest):
         if not MKSETUP_EXE:
             self.fail("MKSETUP_EXE must name the Win32 packager")
         product = self.product()
-        outputs = []
-        for program in [MKSETUP, MKSETUP_EXE]:
-            name = os.path.basename(program) + ".out.exe"
-            mirror = os.path.join(self.work, name + ".mirror")
-            proc = self.mksetup("build", product.template, "-o", os.path.join(self.work, name),
-                                "--mirror", mirror, "--carry", "data/birds.db",
-                                "--ftp", "ftp://127.0.0.1:21/pub/", program=program)
-            self.assertEqual(proc.returncode, 0, proc.stderr)
-            outputs.append((read(os.path.join(self.work, name)),
-                            sorted((n, hashlib.sha1(read(os.path.join(mirror, n)))
-                                    .hexdigest()) for n in os.listdir(mirror)),
-                            proc.stdout.replace(b"\r\n", b"\n")))
-        self.assertEqual(outputs[0], outputs[1])
+        for arch in ["x86", "x64"]:
+            outputs = []
+            for program in [MKSETUP, MKSETUP_EXE]:
+                name = os.path.basename(program) + "." + arch + ".exe"
+                mirror = os.path.join(self.work, name + ".mirror")
+                proc = self.mksetup("build", product.template, "-o", os.path.join(self.work, name),
+                                    "--mirror", mirror, "--carry", "data/birds.db", "--arch", arch,
+                                    "--ftp", "ftp://127.0.0.1:21/pub/", program=program)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                outputs.append((read(os.path.join(self.work, name)),
+                                sorted((n, hashlib.sha1(read(os.path.join(mirror, n)))
+                                        .hexdigest()) for n in os.listdir(mirror)),
+                                proc.stdout.replace(b"\r\n", b"\n")))
+            self.assertEqual(outputs[0], outputs[1], arch)
 
     def test_set_urls_rewrites_only_the_urls(self):
         product = self.product()
-        self.assertEqual(self.build(product, "--carry", "none").returncode, 0)
-        installer = os.path.join(self.work, "setup.exe")
-        moved = os.path.join(self.work, "moved.exe")
-        proc = self.mksetup("set-urls", installer, "--http", "http://10.0.0.1:8080/a/b/",
-                            "--ftp", "ftp://10.0.0.1/pub/", "-o", moved)
-        self.assertEqual(proc.returncode, 0, proc.stderr)
-        before = self.mksetup("list", installer).stdout.decode().splitlines()
-        after = self.mksetup("list", moved).stdout.decode().splitlines()
-        self.assertEqual(after[:2], ["HTTP base URL: http://10.0.0.1:8080/a/b/",
-                                     "FTP base URL: ftp://10.0.0.1/pub/"])
-        self.assertEqual(before[2:], after[2:])
-        data = read(moved)
-        self.assertEqual(pe_checksum(data)[0], pe_checksum(data)[1])
-        # In place, and back to the built-in defaults: the bytes as built.
-        with open(installer, "rb") as f:
-            built = f.read()
-        proc = self.mksetup("set-urls", moved, "--http", "", "--ftp", "")
-        self.assertEqual(proc.returncode, 0, proc.stderr)
-        self.assertEqual(read(moved), built)
+        for arch in ["x86", "x64"]:
+            with self.subTest(arch=arch):
+                self.assertEqual(self.build(product, "--carry", "none", "--arch", arch).returncode, 0)
+                installer = os.path.join(self.work, "setup.exe")
+                moved = os.path.join(self.work, "moved.exe")
+                proc = self.mksetup("set-urls", installer, "--http", "http://10.0.0.1:8080/a/b/",
+                                    "--ftp", "ftp://10.0.0.1/pub/", "-o", moved)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                before = self.mksetup("list", installer).stdout.decode().splitlines()
+                after = self.mksetup("list", moved).stdout.decode().splitlines()
+                self.assertEqual(after[1:3], ["HTTP base URL: http://10.0.0.1:8080/a/b/",
+                                              "FTP base URL: ftp://10.0.0.1/pub/"])
+                self.assertEqual(before[:1] + before[3:], after[:1] + after[3:])
+                data = read(moved)
+                self.assertEqual(pe_checksum(data)[0], pe_checksum(data)[1])
+                # In place, and back to the built-in defaults: the bytes as built.
+                with open(installer, "rb") as f:
+                    built = f.read()
+                proc = self.mksetup("set-urls", moved, "--http", "", "--ftp", "")
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                self.assertEqual(read(moved), built)
+
+    def test_executable_formats(self):
+        # Each architecture's pair of COFF machine and optional-header magic,
+        # with room for all sixteen data directories; a crossed pair or a
+        # shorter optional header is refused.
+        product = self.product()
+        built = {}
+        for arch in ["x86", "x64"]:
+            self.assertEqual(self.build(product, "--arch", arch, out=arch + ".exe").returncode, 0)
+            built[arch] = read(os.path.join(self.work, arch + ".exe"))
+
+        def patched(arch, machine=None, magic=None, optional_size=None):
+            data = bytearray(built[arch])
+            pe = struct.unpack_from("<I", data, 60)[0]
+            if machine is not None:
+                struct.pack_into("<H", data, pe + 4, machine)
+            if optional_size is not None:
+                struct.pack_into("<H", data, pe + 20, optional_size)
+            if magic is not None:
+                struct.pack_into("<H", data, pe + 24, magic)
+            return bytes(data)
+
+        # (case, bytes, the listing's first line or None when refused)
+        cases = [
+            ("x86: PE32 for i386", patched("x86"), "Windows: x86 (32-bit, PE32)"),
+            ("x64: PE32+ for AMD64", patched("x64"), "Windows: x64 (64-bit, PE32+)"),
+            ("PE32 for AMD64", patched("x86", machine=0x8664), None),
+            ("PE32+ for i386", patched("x64", machine=0x14C), None),
+            ("x86 with the PE32+ magic", patched("x86", magic=0x20B), None),
+            ("x64 with the PE32 magic", patched("x64", magic=0x10B), None),
+            ("PE32 without its last data directory", patched("x86", optional_size=96 + 15 * 8),
+             None),
+            ("PE32+ without its last data directory", patched("x64", optional_size=112 + 15 * 8),
+             None),
+            ("PE32+ with the PE32 minimum", patched("x64", optional_size=96 + 16 * 8), None),
+        ]
+        case_file = os.path.join(self.work, "case.exe")
+        for case, data, first_line in cases:
+            with self.subTest(case=case):
+                with open(case_file, "wb") as f:
+                    f.write(data)
+                proc = self.mksetup("list", case_file)
+                if first_line is None:
+                    self.assertRefused(proc, "case.exe", "not a Windows executable for x86 (PE32) "
+                                       "or x64 (PE32+)")
+                else:
+                    self.assertEqual(proc.returncode, 0, proc.stderr)
+                    self.assertEqual(proc.stdout.decode().splitlines()[0], first_line)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -32,9 +32,11 @@ fixtures=("$root/tests/crypto/dsa_1024_160.txt" "$root/tests/crypto/dsa_2048_160
 
 g++ "${flags[@]}" "${sources[@]}" -o "$work/native"
 g++ "${flags[@]}" -DBIG_KERNEL16 "${sources[@]}" -o "$work/native16"
-i686-w64-mingw32-g++-posix "${flags[@]}" -static "${sources[@]}" -o "$work/win.exe"
-i686-w64-mingw32-g++-posix "${flags[@]}" -DBIG_KERNEL16 -static "${sources[@]}" \
-  -o "$work/win16.exe"
+# The Windows build of the architecture that scripts/wine-env chose.
+cross=i686-w64-mingw32-g++-posix
+[ "$QUILLON_ARCH" = x64 ] && cross=x86_64-w64-mingw32-g++-posix
+"$cross" "${flags[@]}" -static "${sources[@]}" -o "$work/win.exe"
+"$cross" "${flags[@]}" -DBIG_KERNEL16 -static "${sources[@]}" -o "$work/win16.exe"
 
 variants=(native native16 win win16)
 command_of() {

@@ -109,9 +109,12 @@ void CompressPortable(uint32_t state[5], const unsigned char *data, uint32_t blo
         abcd = _mm_sha1rnds4_epu32(abcd, e, (i) / 5);                                              \
     } while (0)
 
-__attribute__((target("sha,ssse3,sse4.1"))) void CompressShaInstructions(uint32_t state[5],
-                                                                         const unsigned char *data,
-                                                                         uint32_t blocks) {
+// The compiler keeps vectors on the stack with instructions that fault on
+// an address not a multiple of 16, and 32-bit Windows aligns a thread's
+// stack to 4 bytes only (64-bit Windows runs a 32-bit installer so), so the
+// function aligns its own frame.
+__attribute__((target("sha,ssse3,sse4.1"), force_align_arg_pointer)) void CompressShaInstructions(
+    uint32_t state[5], const unsigned char *data, uint32_t blocks) {
     // Reverses the 16 bytes: big-endian words, word 0 in the highest lane.
     const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)state), 0x1B);

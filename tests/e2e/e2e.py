@@ -79,6 +79,9 @@ def installer(name: str, folder: str = "") -> str:
 
 
 MKSETUP = os.path.join(BUILD, "tools", "mksetup-native", "tools", "mksetup", "mksetup")
+# The build's architecture, x86 or x64: what installers packaged by a test
+# are made for.
+ARCH = os.environ.get("E2E_ARCH", "x86")
 
 
 def names(name: str, folder: str = "") -> dict:

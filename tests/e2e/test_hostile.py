@@ -168,7 +168,7 @@ CASES = [
     ("ftp: 0 bytes", None, ftp_data([]), MISMATCH, ""),
     ("ftp: data reset mid-body", None,
      ftp(data=[BODY[:9000], PAUSE, RESET], replies={"226": [b"426 Transfer aborted\r\n"]}),
-     READ_ERROR + "426 Transfer aborted", ""),
+     READ_ERROR + "unable to read from FTP data connection: Connection reset by peer.", ""),
     ("ftp: 426 after the data", None, ftp_reply("226", b"426 Transfer aborted\r\n"),
      READ_ERROR + "426 Transfer aborted", ""),
     ("ftp: data connection from another address", None, ftp(data_from="127.0.0.2"), None, ""),

@@ -8,7 +8,7 @@ import subprocess
 import sys
 import unittest
 
-from e2e import ACCEPT_ALL, KEY, MKSETUP, InstallerTest
+from e2e import ACCEPT_ALL, ARCH, KEY, MKSETUP, InstallerTest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "net"))
 import ftpfixture  # noqa: E402
@@ -56,7 +56,8 @@ class PublishTest(InstallerTest):
 
     def package(self, name: str, *options: str) -> str:
         exe = os.path.join(self.work, name)
-        proc = self.mksetup("build", os.path.join(self.product, "setup.in"), "-o", exe, *options)
+        proc = self.mksetup("build", os.path.join(self.product, "setup.in"), "-o", exe,
+                            "--arch", ARCH, *options)
         self.assertEqual(proc.returncode, 0, proc.stderr)
         return exe
 

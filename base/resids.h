@@ -11,6 +11,16 @@
 #define IDS_FTP_BASE 122
 #define IDS_DESCRIPTION_NAME 123
 
+// The dialog templates, named by text: the destination folder dialog and
+// the status window. Their resource scripts (setup/dialogs.rc,
+// gui/win32/trivstatuswin.rc) give the same names.
+#define DIR_DIALOG_NAME "DIR_DIALOG"
+#define STATUS_DIALOG_NAME "STATUS_DIALOG"
+
+// The type of the data resources (the carried files and the description),
+// named by their upper-case digest names; the system's RT_RCDATA.
+#define DATA_RESOURCE_TYPE 10
+
 // Controls of DIR_DIALOG, the destination folder dialog.
 #define IDC_FOLDER_FIELD 100
 #define IDC_BROWSE 101

@@ -54,6 +54,14 @@ IErrorInfo *MakeWindowsError(int32_t code);
 // caller's reference to it.
 void SetErrorObject(IErrorInfo *error);
 
+// Releases the object *held points to, if any, and clears the pointer.
+template <typename Interface>
+void ReleaseAndClear(Interface **held) {
+    if (*held)
+        (*held)->Release();
+    *held = nullptr;
+}
+
 // One error object telling both: outer's identifier and source, and the
 // description "outer: inner" (only one of them when the other has none).
 // Either argument may be null; with one null the other is given with one

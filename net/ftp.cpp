@@ -140,20 +140,14 @@ const QiEntry FtpClient::kInterfaces[] = {
 
 FtpClient::~FtpClient() {
     DropData();
-    if (ctrlconn)
-        ctrlconn->Release();
-    if (ctrlstrm)
-        ctrlstrm->Release();
+    ReleaseAndClear(&ctrlconn);
+    ReleaseAndClear(&ctrlstrm);
     node->Release();
 }
 
 void FtpClient::DropData() {
-    if (dataconn)
-        dataconn->Release();
-    if (datastrm)
-        datastrm->Release();
-    dataconn = nullptr;
-    datastrm = nullptr;
+    ReleaseAndClear(&dataconn);
+    ReleaseAndClear(&datastrm);
 }
 
 HRESULT FtpClient::Open(LPCOLESTR host) {

@@ -127,12 +127,8 @@ HRESULT HttpClient::SetRequestLength(ULONGLONG length) {
 }
 
 void HttpClient::DropConnection() {
-    if (strm)
-        strm->Release();
-    if (conn)
-        conn->Release();
-    strm = nullptr;
-    conn = nullptr;
+    ReleaseAndClear(&strm);
+    ReleaseAndClear(&conn);
 }
 
 HRESULT HttpClient::SendRequest() {

@@ -4,6 +4,8 @@
 #include <stdint.h>
 #include <windows.h>
 
+#include "setup/rules.h"
+
 // State of the installation run, shared by the driver and its steps. It is
 // written on the main thread, except abortRequested (see below).
 
@@ -19,7 +21,6 @@ extern const char *setupTitle;
 extern HWND messageOwner;
 
 // The folder the user chose (F line); the current directory after it.
-enum { kPathSize = 260 };
 extern char destinationFolder[kPathSize];
 
 // Set to 1 by the status window's thread once the user confirmed Cancel;

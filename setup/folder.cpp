@@ -8,17 +8,16 @@
 #include "base/resids.h"
 #include "setup/driver.h"
 #include "setup/errbox.h"
+#include "setup/rules.h"
 
 namespace {
-
-const char kDefaultProgramFiles[] = "C:\\Program Files";
 
 // The proposal: the current user's "ProgramFilesDir" (else the default),
 // a backslash and the folder name. A name that cannot fit is refused.
 int32_t ProposeFolder(const char *folderName) {
     size_t nameLength = strlen(folderName);
     // Room for the Program Files path, a backslash, the name and the zero.
-    if (nameLength + sizeof kDefaultProgramFiles + 1 > kPathSize) {
+    if (nameLength > kMaxFolderName) {
         SetupError("Unable to create destination directory", ErrorText(ERROR_FILENAME_EXCED_RANGE));
         return -1;
     }
@@ -111,7 +110,7 @@ int32_t CreateFolderWithParents(char *folder) {
 int32_t RunFolderStep(char *argument) {
     if (ProposeFolder(argument) < 0)
         return -1;
-    if (DialogBoxParamA(setupInstance, "DIR_DIALOG", nullptr, FolderDialogProc, 0) != 0)
+    if (DialogBoxParamA(setupInstance, DIR_DIALOG_NAME, nullptr, FolderDialogProc, 0) != 0)
         return -1;
     if (CreateFolderWithParents(destinationFolder) < 0)
         return -1;

@@ -8,6 +8,7 @@
 #include "setup/description.h"
 #include "setup/driver.h"
 #include "setup/errbox.h"
+#include "setup/rules.h"
 #include "wfs/sha1.h"
 #include "wfs/wfs.h"
 

@@ -4,6 +4,7 @@
 
 #include "setup/description.h"
 #include "setup/driver.h"
+#include "setup/rules.h"
 #include "wfs/wfs.h"
 
 int32_t RunLicenceStep(char *argument) {
@@ -14,7 +15,7 @@ int32_t RunLicenceStep(char *argument) {
     }
     // Static: the licence may be 4 KB and the main thread's stack is shared
     // with every step below it.
-    static char licence[4096];
+    static char licence[kMaxLicenceBytes + 1];
     int32_t n = WfsReadAll(&digest, licence, sizeof licence - 1);
     if (n < 0) {
         SetupError("Error reading license file", WfsLastError());

@@ -17,6 +17,7 @@
 #include "setup/folder.h"
 #include "setup/install.h"
 #include "setup/licence.h"
+#include "setup/rules.h"
 #include "setup/shortcut.h"
 #include "wfs/wfs.h"
 
@@ -32,11 +33,7 @@ void SetupError(const char *message, const char *detail) {
 
 namespace {
 
-enum {
-    kUrlSize = 256,
-    kDescriptionSize = 4096,
-    kKeyPathSize = 128,
-};
+enum { kUrlSize = 256 };
 
 const char kInvalidDescription[] = "Invalid setup description file";
 
@@ -46,7 +43,8 @@ const char kDefaultFtpBase[] = "ftp://localhost/private/dat/";
 
 // The description lives for the whole run: the product name and version
 // point into it.
-char description[kDescriptionSize];
+char description[kMaxDescriptionBytes + 1];
+ProductLines productLines;
 const char *productName;
 const char *productVersion;
 
@@ -70,25 +68,18 @@ int32_t FindDescription(const char *commandLine, Digest *digest) {
 }
 
 int32_t ReadDescription(const Digest *digest, uint32_t *length) {
-    int32_t n = WfsReadAll(digest, description, kDescriptionSize);
+    int32_t n = WfsReadAll(digest, description, sizeof description);
     if (n < 0) {
         SetupError("Unable to read setup description file", WfsLastError());
         return -1;
     }
-    if (n >= kDescriptionSize) {
+    if (n > kMaxDescriptionBytes) {
         SetupError(kInvalidDescription, nullptr);
         return -1;
     }
     description[n] = '\0';
     *length = (uint32_t)n;
     return 0;
-}
-
-bool HasLineStartingWith(const char *text, uint32_t length, char letter) {
-    for (uint32_t i = 0; i < length; i++)
-        if (text[i] == letter && (i == 0 || text[i - 1] == '\n'))
-            return true;
-    return false;
 }
 
 // A product named by a T line is recorded with its version, so a
@@ -120,15 +111,15 @@ void SetProduct(const char *name) {
 
 int32_t CarryOutLine(char *line) {
     char *argument = line[0] != '\0' ? line + 1 : line;
+    if (TakeDirective(&productLines, line[0]) != kOrderOk) {
+        SetupError(kInvalidDescription, nullptr);
+        return -1;
+    }
     switch (line[0]) {
         case 'T':
             SetProduct(argument);
             return 0;
         case 'V':
-            if (productName == nullptr) {
-                SetupError(kInvalidDescription, nullptr);
-                return -1;
-            }
             productVersion = argument;
             return 0;
         case 'F':
@@ -152,7 +143,7 @@ int32_t CarryOutLines(uint32_t length) {
     for (char *line = NextLine(&cursor); line != nullptr; line = NextLine(&cursor))
         if (CarryOutLine(line) < 0)
             return -1;
-    if (productName == nullptr) {
+    if (FinishDirectives(productLines) == kNoProduct) {
         SetupError(kInvalidDescription, nullptr);
         return -1;
     }
@@ -164,16 +155,15 @@ int32_t SetStringValue(HKEY key, const char *name, const char *text) {
 }
 
 int32_t WriteRegistryRecord(void) {
-    static const char prefix[] = "Software\\Quillon\\Update\\Programs\\";
-    char path[kKeyPathSize];
+    char path[kRegistryKeySize];
     // A name that would not fit is refused rather than cut: a cut name
     // could be another product's key.
-    if (sizeof prefix + strlen(productName) > sizeof path) {
+    if (strlen(productName) > kMaxProductName) {
         SetupError("Can't enter registry information", "the product name is too long");
         return -1;
     }
-    memcpy(path, prefix, sizeof prefix - 1);
-    strcpy(path + sizeof prefix - 1, productName);
+    memcpy(path, kProductKeyPrefix, sizeof kProductKeyPrefix - 1);
+    strcpy(path + sizeof kProductKeyPrefix - 1, productName);
     HKEY key;
     LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                   KEY_SET_VALUE, nullptr, &key, nullptr);

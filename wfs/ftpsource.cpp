@@ -8,13 +8,10 @@
 
 namespace {
 
-ITcpNode *node;
+NetSource net;
 IFtpClient *client;  // logged in, type I; null until Connect succeeds
-IStream *stream;     // the client's data stream
 // Every retrieval starts at the beginning of the file.
 constexpr uint64_t kStartOffset = 0;
-SourceError failure;  // the latest failure
-ReadAhead ahead;      // file bytes received but not yet handed out
 // The login of the session, so that the next open can make it again once
 // a broken transfer has ended it (see FtpClose).
 BSTR login[3];        // host, user, password; user and password may be null
@@ -28,25 +25,16 @@ void ForgetLogin() {
 }
 
 void Disconnect() {
-    ReadAheadReset(&ahead);
-    if (stream)
-        stream->Release();
-    if (client)
-        client->Release();
-    stream = nullptr;
-    client = nullptr;
+    NetSourceDropStream(&net);
+    ReleaseAndClear(&client);
     transferBroken = false;
 }
 
 // Captures the failure of a client call, then drops the half-made session.
 int32_t FailConnect(HRESULT code) {
-    int32_t result = SourceErrorCapture(&failure, code);
+    int32_t result = SourceErrorCapture(&net.failure, code);
     Disconnect();
     return result;
-}
-
-int32_t FtpInit(void) {
-    return SourceStartNode(&node, &failure);
 }
 
 HRESULT LogIn(LPCOLESTR user, LPCOLESTR password) {
@@ -61,20 +49,20 @@ HRESULT LogIn(LPCOLESTR user, LPCOLESTR password) {
 int32_t ConnectWide(LPCOLESTR host, LPCOLESTR user, LPCOLESTR password) {
     Disconnect();
     IFtpClient *made = nullptr;
-    HRESULT hr = CreateFtpClient(node, host, &made);
+    HRESULT hr = CreateFtpClient(net.node, host, &made);
     if (FAILED(hr))
-        return SourceErrorCapture(&failure, hr);
+        return SourceErrorCapture(&net.failure, hr);
     client = made;
     if (FAILED(hr = LogIn(user, password)) || FAILED(hr = client->SetType('I', 0)) ||
-        FAILED(hr = client->QueryInterface(IID_IStream, (void **)&stream))) {
-        stream = nullptr;
+        FAILED(hr = client->QueryInterface(IID_IStream, (void **)&net.stream))) {
+        net.stream = nullptr;
         return FailConnect(hr);
     }
     return 0;
 }
 
 int32_t FtpConnect(const char *host, const char *user, const char *password) {
-    SourceErrorClear(&failure);
+    SourceErrorClear(&net.failure);
     if (!host)
         return E_POINTER;
     BSTR wideHost = AnsiToBstr(host);
@@ -93,7 +81,7 @@ int32_t FtpConnect(const char *host, const char *user, const char *password) {
 }
 
 int32_t OpenWide(LPCOLESTR path) {
-    SourceErrorClear(&failure);
+    SourceErrorClear(&net.failure);
     if (transferBroken)
         Disconnect();  // a broken transfer that was not closed
     if (!client && login[0]) {
@@ -103,23 +91,31 @@ int32_t OpenWide(LPCOLESTR path) {
     }
     if (!client)
         return E_POINTER;
-    ReadAheadReset(&ahead);
+    ReadAheadReset(&net.ahead);
     HRESULT hr = client->Retrieve(path, kStartOffset);
-    return FAILED(hr) ? SourceErrorCapture(&failure, hr) : 0;
+    return FAILED(hr) ? SourceErrorCapture(&net.failure, hr) : 0;
 }
 
 int32_t FtpOpen(const char *path) {
-    return SourceOpen(&failure, path, OpenWide);
+    BSTR wide;
+    int32_t result = NetSourceWideName(&net, path, &wide);
+    if (result != 0)
+        return result;
+    result = OpenWide(wide);
+    SysFreeString(wide);
+    return result;
 }
 
+using Entries = NetSourceEntries<&net>;
+
 int32_t FtpRead(void *buffer, uint32_t count) {
-    int32_t result = SourceRead(&failure, stream, &ahead, buffer, count);
+    int32_t result = Entries::Read(buffer, count);
     transferBroken = transferBroken || result < 0;
     return result;
 }
 
 int32_t FtpClose(void) {
-    SourceErrorClear(&failure);
+    SourceErrorClear(&net.failure);
     if (!client)
         return E_POINTER;
     if (transferBroken) {
@@ -130,23 +126,19 @@ int32_t FtpClose(void) {
         Disconnect();
         return 0;
     }
-    ReadAheadReset(&ahead);
+    ReadAheadReset(&net.ahead);
     HRESULT hr = client->EndTransfer();
-    return FAILED(hr) ? SourceErrorCapture(&failure, hr) : 0;
+    return FAILED(hr) ? SourceErrorCapture(&net.failure, hr) : 0;
 }
 
 void FtpShutdown(void) {
     Disconnect();
     ForgetLogin();
-    SourceStopNode(&node, &failure);
-}
-
-const char *FtpErrorText(void) {
-    return SourceErrorText(&failure);
+    NetSourceStop(&net);
 }
 
 }  // namespace
 
 const WfsSource kFtpSource = {
-    FtpInit, FtpConnect, FtpOpen, FtpRead, FtpClose, FtpShutdown, FtpErrorText,
+    Entries::Init, FtpConnect, FtpOpen, FtpRead, FtpClose, FtpShutdown, Entries::ErrorText,
 };

@@ -50,31 +50,33 @@ const char *SourceErrorText(SourceError *error) {
     return error->text ? error->text : "unknown error";
 }
 
-int32_t SourceStartNode(ITcpNode **node, SourceError *error) {
-    SourceErrorClear(error);
-    if (*node)
-        (*node)->Release();
-    *node = TcpStartup();
-    return *node ? 0 : -1;
+int32_t NetSourceStart(NetSource *source) {
+    SourceErrorClear(&source->failure);
+    ReleaseAndClear(&source->node);
+    source->node = TcpStartup();
+    return source->node ? 0 : -1;
 }
 
-void SourceStopNode(ITcpNode **node, SourceError *error) {
-    SourceErrorClear(error);
-    if (*node)
-        (*node)->Release();
-    *node = nullptr;
+void NetSourceDropStream(NetSource *source) {
+    ReadAheadReset(&source->ahead);
+    ReleaseAndClear(&source->stream);
 }
 
-int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLESTR)) {
-    SourceErrorClear(error);
+void NetSourceStop(NetSource *source) {
+    NetSourceDropStream(source);
+    ReleaseAndClear(&source->node);
+    SourceErrorClear(&source->failure);
+}
+
+int32_t NetSourceWideName(NetSource *source, const char *name, BSTR *wide) {
+    SourceErrorClear(&source->failure);
     if (!name)
         return E_POINTER;
-    BSTR wide = AnsiToBstr(name);
-    if (!wide)
+    BSTR made = AnsiToBstr(name);
+    if (!made)
         return E_OUTOFMEMORY;
-    int32_t result = open(wide);
-    SysFreeString(wide);
-    return result;
+    *wide = made;
+    return 0;
 }
 
 namespace {
@@ -205,9 +207,7 @@ void ReadAheadReset(ReadAhead *ahead) {
     CloseIfOpen(&ahead->thread);
     CloseIfOpen(&ahead->blockFilled.event);
     CloseIfOpen(&ahead->blockFreed.event);
-    if (ahead->stream)
-        ahead->stream->Release();
-    ahead->stream = nullptr;
+    ReleaseAndClear(&ahead->stream);
     SysFreeString(ahead->failure);
     ahead->failure = nullptr;
     ahead->filled = 0;

@@ -11,8 +11,9 @@
 
 #include "net/tcp.h"
 
-// What the HTTP and FTP download sources share: their error capture, and
-// the open and read steps that only differ by the client behind them.
+// What the HTTP and FTP download sources share: their state besides the
+// client, their error capture, and the steps that only differ by the client
+// behind them.
 
 // The text of a download source's latest failure: the description of the
 // error object that a failed client call left on the thread, turned into
@@ -32,17 +33,6 @@ int32_t SourceErrorCapture(SourceError *error, HRESULT code);
 // The failure's text, or "unknown error" without a description or when it
 // cannot be converted. The same pointer until the next clear or capture.
 const char *SourceErrorText(SourceError *error);
-
-// Forgets the last failure and starts *node afresh, releasing the one
-// before. Returns 0, or -1 when the network cannot start.
-int32_t SourceStartNode(ITcpNode **node, SourceError *error);
-
-// Releases *node, if any, and forgets the last failure.
-void SourceStopNode(ITcpNode **node, SourceError *error);
-
-// Clears error, then runs open on the wide form of name (8-bit text). A
-// null name gives E_POINTER, a failed conversion E_OUTOFMEMORY.
-int32_t SourceOpen(SourceError *error, const char *name, int32_t (*open)(LPCOLESTR));
 
 // A download source's stream, read ahead by a thread of its own.
 //
@@ -104,5 +94,38 @@ void ReadAheadReset(ReadAhead *ahead);
 // this call are dropped.
 int32_t SourceRead(SourceError *error, IStream *stream, ReadAhead *ahead, void *buffer,
                    uint32_t count);
+
+// The state that each download source keeps besides its client.
+struct NetSource {
+    ITcpNode *node;       // from Init to Shutdown
+    IStream *stream;      // the client's data stream, or null
+    SourceError failure;  // the latest failure
+    ReadAhead ahead;      // bytes received but not yet handed out
+};
+
+// Forgets the last failure and starts the node afresh, releasing the one
+// before. Returns 0, or -1 when the network cannot start.
+int32_t NetSourceStart(NetSource *source);
+
+// Drops the bytes read ahead and the stream.
+void NetSourceDropStream(NetSource *source);
+
+// Drops the stream and the node, and forgets the last failure.
+void NetSourceStop(NetSource *source);
+
+// Clears the failure, then gives the wide form of name (8-bit text) in
+// *wide, for SysFreeString. 0; E_POINTER for a null name, E_OUTOFMEMORY
+// when it does not convert (*wide untouched on failure).
+int32_t NetSourceWideName(NetSource *source, const char *name, BSTR *wide);
+
+// The table entries of a download source that differ only by its state.
+template <NetSource *source>
+struct NetSourceEntries {
+    static int32_t Init(void) { return NetSourceStart(source); }
+    static int32_t Read(void *buffer, uint32_t count) {
+        return SourceRead(&source->failure, source->stream, &source->ahead, buffer, count);
+    }
+    static const char *ErrorText(void) { return SourceErrorText(&source->failure); }
+};
 
 #endif

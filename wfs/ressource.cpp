@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "base/errtext.h"
+#include "base/resids.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ int32_t Open(const char *name) {
     Close();
     if (module == nullptr)
         return -1;
-    HRSRC found = FindResourceA(module, name, MAKEINTRESOURCEA(10));
+    HRSRC found = FindResourceA(module, name, MAKEINTRESOURCEA(DATA_RESOURCE_TYPE));
     if (found == nullptr)
         return -1;
     DWORD length = SizeofResource(module, found);

@@ -10,8 +10,7 @@
 
 namespace {
 
-// A base is followed by a digest name (or "LATEST") in one request name.
-enum { kMaxBaseLength = 249, kRequestNameSize = kMaxBaseLength + kDigestNameLength + 1 };
+enum { kRequestNameSize = kWfsMaxBaseUrl + kDigestNameLength + 1 };
 
 const char kNoConnection[] = "no connection open";
 const char kDigestMismatch[] = "downloaded file does not match its message digest!";
@@ -141,7 +140,7 @@ int32_t WfsInit(const char *httpBaseUrl, const char *ftpBaseUrl) {
     httpBase = http;
     if (SplitFtpUrl(ftpBaseUrl) < 0)
         return -1;
-    if (strlen(httpBase) > kMaxBaseLength || strlen(ftpDir) > kMaxBaseLength) {
+    if (strlen(httpBase) > kWfsMaxBaseUrl || strlen(ftpDir) > kWfsMaxBaseUrl) {
         lastError = "base URL too long";
         return -1;
     }

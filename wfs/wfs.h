@@ -17,8 +17,12 @@
 // All results are 0 or a byte count on success, negative on failure; the
 // reason for a failure is WfsLastError(), read before the next store call.
 
+// The longest base URL taken, in bytes: a base is followed by a digest
+// name (or "LATEST") in one request name of 282 bytes with its zero.
+enum { kWfsMaxBaseUrl = 249 };
+
 // Takes the two base URLs (copied). The FTP URL must start with "ftp://"
-// and have a '/' after the host; bases too long for a request name are
+// and have a '/' after the host; bases longer than kWfsMaxBaseUrl are
 // refused. No connection is made here. -1 on failure.
 int32_t WfsInit(const char *httpBase, const char *ftpBase);
 

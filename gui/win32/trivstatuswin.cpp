@@ -40,7 +40,7 @@ DWORD WINAPI StatusThread(void *argument) {
     HANDLE ready = (HANDLE)argument;
     InitCommonControls();
     CHECK(statuswin == NULL);
-    statuswin = CreateDialogParamA(GetModuleHandleA(nullptr), "STATUS_DIALOG", nullptr,
+    statuswin = CreateDialogParamA(GetModuleHandleA(nullptr), STATUS_DIALOG_NAME, nullptr,
                                    StatusDialogProc, 0);
     if (statuswin == nullptr) {
         SetEvent(ready);

@@ -196,7 +196,7 @@ ResourceKey PlaceholderName(size_t index) {
 
 Resource Rcdata(size_t index, uint32_t size) {
     Resource r = {};
-    r.type = {kRtRcdata, {}};
+    r.type = {DATA_RESOURCE_TYPE, {}};
     r.name = PlaceholderName(index);
     r.size = size;
     return r;

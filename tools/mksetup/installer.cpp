@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "setup/description.h"
+#include "setup/rules.h"
 #include "tools/mksetup/codepage.h"
 #include "tools/mksetup/platform.h"
 #include "tools/mksetup/stub.h"
@@ -13,10 +14,9 @@
 namespace {
 
 const uint32_t kCopyChunk = 1 << 20;
-enum { kMaxDescriptionResource = 4095 };
 
-const ResourceKey kDirDialog = {0, u"DIR_DIALOG"};
-const ResourceKey kStatusDialog = {0, u"STATUS_DIALOG"};
+const ResourceKey kDirDialog = {0, u"" DIR_DIALOG_NAME};
+const ResourceKey kStatusDialog = {0, u"" STATUS_DIALOG_NAME};
 
 bool IsHostCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -45,9 +45,9 @@ int32_t CheckBaseUrl(const char *option, const std::string &url, const char *sch
     const char *form =
         strcmp(scheme, "http") == 0 ? "http://host[:port]/path/" : "ftp://host[:port]/path/";
     std::string prefix = std::string(scheme) + "://";
-    if (url.size() > kMaxBaseUrl)
+    if (url.size() > kWfsMaxBaseUrl)
         return Fail("%s %s: %zu characters; the installer takes at most %d", option, url.c_str(),
-                    url.size(), (int)kMaxBaseUrl);
+                    url.size(), (int)kWfsMaxBaseUrl);
     if (url.compare(0, prefix.size(), prefix) != 0)
         return Fail("%s %s: not of the form %s", option, url.c_str(), form);
     size_t at = prefix.size(), host = at;
@@ -117,9 +117,9 @@ int32_t OpenInstaller(const std::string &path, Installer *installer) {
     Digest digest;
     const Resource *description =
         name.size() == kDigestNameLength && NameToDigest(name.c_str(), &digest) == 0
-            ? FindResource(*installer, kRtRcdata, DigestResourceName(name))
+            ? FindResource(*installer, DATA_RESOURCE_TYPE, DigestResourceName(name))
             : nullptr;
-    if (description == nullptr || description->size > kMaxDescriptionResource ||
+    if (description == nullptr || description->size > kMaxDescriptionBytes ||
         ReadResource(installer->input, *description, &data) < 0)
         return NotOurs(path, "it carries no description");
     installer->description.assign(data.begin(), data.end());
@@ -182,14 +182,14 @@ int32_t CopyResource(const Input &input, const Resource &resource, ImageWriter *
 void PrintListing(const Installer &installer) {
     const std::string &http = installer.entries[kHttpEntry - kStringBlockFirst];
     const std::string &ftp = installer.entries[kFtpEntry - kStringBlockFirst];
-    printf("Windows: %s\n", installer.image.arch == kArchX64 ? "x64 (64-bit, PE32+)"
-                                                               : "x86 (32-bit, PE32)");
+    printf("Windows: %s\n",
+           installer.image.arch == kArchX64 ? "x64 (64-bit, PE32+)" : "x86 (32-bit, PE32)");
     printf("HTTP base URL: %s\n", http.empty() ? "(built-in default)" : http.c_str());
     printf("FTP base URL: %s\n", ftp.empty() ? "(built-in default)" : ftp.c_str());
     // Carried, or empty (the installer needs no source for it), or to be
     // downloaded.
     auto where = [&](const std::string &name, uint32_t *size) {
-        const Resource *r = FindResource(installer, kRtRcdata, DigestResourceName(name));
+        const Resource *r = FindResource(installer, DATA_RESOURCE_TYPE, DigestResourceName(name));
         if (r != nullptr && r->size != 0) {
             *size = r->size;
             return "carried";

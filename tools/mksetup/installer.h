@@ -9,6 +9,7 @@
 #include "base/resids.h"
 #include "tools/mksetup/peimage.h"
 #include "tools/mksetup/pewriter.h"
+#include "wfs/wfs.h"
 
 // What installers made from the packager's stub have in common: the
 // string table entries that configure them and the checks that tell one.
@@ -24,11 +25,8 @@ enum { kStringBlock = kHttpEntry / 16 + 1, kStringBlockFirst = (kStringBlock - 1
 static_assert(kFtpEntry / 16 + 1 == kStringBlock && kDescriptionEntry / 16 + 1 == kStringBlock,
               "the three entries share one string table block");
 
-// The longest base URL the installer's store accepts.
-enum { kMaxBaseUrl = 249 };
-
 // Checks a base URL given with option: http://host[:port]/path/ (or ftp://)
-// ending in '/'. 0, or -1 with a message printed.
+// ending in '/', of kWfsMaxBaseUrl bytes at most. 0, or -1 with a message printed.
 int32_t CheckBaseUrl(const char *option, const std::string &url, const char *scheme);
 
 // The embedded stub of an architecture as an input.

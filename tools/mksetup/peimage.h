@@ -64,7 +64,7 @@ struct ResourceKey {
 bool operator<(const ResourceKey &a, const ResourceKey &b);
 bool operator==(const ResourceKey &a, const ResourceKey &b);
 
-enum { kRtDialog = 5, kRtString = 6, kRtRcdata = 10 };
+enum { kRtDialog = 5, kRtString = 6 };
 
 struct Resource {
     ResourceKey type;

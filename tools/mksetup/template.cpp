@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "setup/description.h"
-#include "setup/install.h"
+#include "setup/rules.h"
 #include "tools/mksetup/codepage.h"
 #include "tools/mksetup/fileio.h"
 #include "tools/mksetup/platform.h"

@@ -52,7 +52,7 @@ std::string DigestNameOf(const std::string &bytes) {
 std::string CarriedDescription(const Installer &installer, const std::string &entry) {
     for (const Resource &r : installer.resources) {
         std::string text(r.size, '\0');
-        if (r.type.id == kRtRcdata && r.name == DigestResourceName(entry) &&
+        if (r.type.id == DATA_RESOURCE_TYPE && r.name == DigestResourceName(entry) &&
             ReadAt(installer.input, r.offset, &text[0], r.size) == 0)
             return text;
     }
@@ -108,7 +108,7 @@ int Forge(int argc, char **argv) {
     for (Resource &r : layout) {
         if (r.type.id == kRtString && r.name.id == kStringBlock)
             r.size = (uint32_t)block.size();
-        if (r.type.id == kRtRcdata && !replaced.text.empty() && r.name == replaced) {
+        if (r.type.id == DATA_RESOURCE_TYPE && !replaced.text.empty() && r.name == replaced) {
             r.size = (uint32_t)replacement.size();
             r.name = DigestResourceName(entry);
         }
@@ -124,10 +124,10 @@ int Forge(int argc, char **argv) {
             return Fail("%s: cannot read", argv[1]);
         if (r.type.id == kRtString && r.name.id == kStringBlock)
             data = block;
-        if (r.type.id == kRtRcdata && !replaced.text.empty() && r.name == replaced)
+        if (r.type.id == DATA_RESOURCE_TYPE && !replaced.text.empty() && r.name == replaced)
             data.assign(replacement.begin(), replacement.end());
         for (const ResourceKey &key : tampered)
-            if (r.type.id == kRtRcdata && r.name == key && !data.empty())
+            if (r.type.id == DATA_RESOURCE_TYPE && r.name == key && !data.empty())
                 data.back() ^= 0x5A;
         if (writer.Write(data.data(), (uint32_t)data.size()) < 0 || writer.EndResource() < 0)
             return -1;

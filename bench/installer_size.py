@@ -65,7 +65,7 @@ def main():
     size = os.path.getsize(exe)
     print(f"installer-size ours={size} anchor={GOAL} ratio={size / GOAL:.3f} stretch={STRETCH} "
           f"unit=bytes")
-    sizes = object_sizes(os.path.join(build, "tools", "installer_stub.map"))
+    sizes = object_sizes(os.path.join(build, "setup", "installer_stub.map"))
     for rank, (source, bytes_) in enumerate(sizes.most_common(10), 1):
         print(f"installer-object rank={rank} bytes={bytes_} object={source}")
     return 0

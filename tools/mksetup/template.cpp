@@ -14,18 +14,12 @@
 
 namespace {
 
-// The installer's own limits (its buffers and the checks of its steps).
+// The packager's own limits; the installer's are in setup/rules.h.
 enum {
-    kMaxDescription = 4095,
-    kMaxLicence = 4095,
-    kMaxProductName = 128 - sizeof "Software\\Quillon\\Update\\Programs\\",  // 94
-    kMaxFolderName = 260 - sizeof "C:\\Program Files" - 1,                   // 242
-    kMaxFileName = 259,
-    kMaxLinkPart = 260 - 2,  // a folder of one byte, a backslash, the zero
+    kMaxLinkPart = kPathSize - 2,  // a folder of one byte, a backslash, the zero
     kMaxTemplate = 1 << 20,
     kMaxLicenceFile = 64 * 1024,
 };
-const uint64_t kMaxPayload = 0x7FFFFFFFu;
 
 // The licence box, a message box, as measured under Wine on a 1024x768
 // screen: its text is at most about 250 pixels wide, so it wraps lines of
@@ -36,8 +30,6 @@ enum { kLicenceBoxColumns = 45, kLicenceBoxLines = 50 };
 const char kPlaceholderName[] = "{name:";
 const char kPlaceholderSize[] = "{size:";
 const char kZeroName[] = "00000000000000000000000000000000";
-// The first letters of the lines the installer acts on; it skips the others.
-const char kDirectiveLetters[] = "TVFLIPM";
 
 // Reads a licence or a template whole. A file over readLimit bytes cannot
 // give a text within textLimit, the limit of what (its name in messages).
@@ -124,7 +116,7 @@ int32_t AddFile(Template *tmpl, const std::string &folder, size_t line, const st
         case kRegularFile:
             break;
     }
-    if (file.size > kMaxPayload)
+    if (file.size > kMaxPayloadBytes)
         return Fail("%s: %s: %" PRIu64 " bytes; a payload must be under 2147483648 bytes",
                     Where(*tmpl, line).c_str(), file.diskPath.c_str(), file.size);
     *index = tmpl->files.size();
@@ -225,7 +217,7 @@ void WarnAboutLicenceBox(const std::string &path, const std::string &text) {
 // warns when the licence box will show it badly.
 int32_t LoadLicence(const Template &tmpl, PackedFile *file) {
     std::string raw, decoded, encoded;
-    if (ReadInput(file->diskPath, kMaxLicenceFile, "licence", kMaxLicence, &raw) < 0)
+    if (ReadInput(file->diskPath, kMaxLicenceFile, "licence", kMaxLicenceBytes, &raw) < 0)
         return -1;
     if (file->ready) {
         encoded = raw;
@@ -243,9 +235,9 @@ int32_t LoadLicence(const Template &tmpl, PackedFile *file) {
                         line, tmpl.codePage);
         }
     }
-    if (encoded.size() > kMaxLicence)
+    if (encoded.size() > kMaxLicenceBytes)
         return Fail("%s: licence of %zu bytes is over the limit of %d bytes",
-                    file->diskPath.c_str(), encoded.size(), (int)kMaxLicence);
+                    file->diskPath.c_str(), encoded.size(), (int)kMaxLicenceBytes);
     WarnAboutLicenceBox(file->diskPath, encoded);
     file->text = encoded;
     file->size = encoded.size();
@@ -383,16 +375,18 @@ int32_t CheckName(const std::string &where, const char *what, const char *name) 
 }
 
 // Checks one encoded line as the installer will read it.
-int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *seenT, bool *seenV) {
+int32_t CheckLine(const Template &tmpl, size_t line, std::string text, ProductLines *order) {
     std::string where = Where(tmpl, line);
     char *argument = &text[0] + 1;
     size_t length = text.size() - (text.empty() ? 0 : 1);
     Digest digest;
     InstallLine install;
     const char *linkName, *target;
-    switch (text.empty() ? '\0' : text[0]) {
+    char letter = text.empty() ? '\0' : text[0];
+    if (TakeDirective(order, letter) == kVersionBeforeProduct)
+        return Fail("%s: V line before any T line", where.c_str());
+    switch (letter) {
         case 'T':
-            *seenT = true;
             if (length == 0)
                 return Fail("%s: T line without a product name", where.c_str());
             if (length > kMaxProductName)
@@ -401,9 +395,6 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
                     "(at most %d bytes)",
                     where.c_str(), length, (int)kMaxProductName);
             return 0;
-        case 'V':
-            *seenV = true;
-            return *seenT ? 0 : Fail("%s: V line before any T line", where.c_str());
         case 'F':
             if (strchr(argument, ':') != nullptr)
                 return Fail("%s: folder name '%s' contains ':'; it is made inside Program Files",
@@ -472,7 +463,7 @@ int32_t CheckLine(const Template &tmpl, size_t line, std::string text, bool *see
 // The description in the code page; with check, every line is checked.
 int32_t BuildText(const Template &tmpl, bool withDigests, bool check, std::string *out) {
     std::string text;
-    bool seenT = false, seenV = false;
+    ProductLines order = {};
     for (size_t line = 0; line < tmpl.lines.size(); line++) {
         std::string encoded;
         size_t bad;
@@ -480,19 +471,20 @@ int32_t BuildText(const Template &tmpl, bool withDigests, bool check, std::strin
                        &bad) < 0)
             return Fail("%s: text that code page %d cannot represent", Where(tmpl, line).c_str(),
                         tmpl.codePage);
-        if (check && CheckLine(tmpl, line, encoded, &seenT, &seenV) < 0)
+        if (check && CheckLine(tmpl, line, encoded, &order) < 0)
             return -1;
         text += encoded;
         if (line + 1 < tmpl.lines.size() || tmpl.endsWithNewline)
             text += '\n';
     }
-    if (check && !seenT)
+    OrderFault fault = FinishDirectives(order);
+    if (check && fault == kNoProduct)
         return Fail("%s: no T line (the product name)", tmpl.path.c_str());
-    if (check && !seenV)
+    if (check && fault == kProductWithoutVersion)
         return Fail("%s: a T line but no V line (the version)", tmpl.path.c_str());
-    if (text.size() > kMaxDescription)
+    if (text.size() > kMaxDescriptionBytes)
         return Fail("%s: description of %zu bytes is over the limit of %d bytes", tmpl.path.c_str(),
-                    text.size(), (int)kMaxDescription);
+                    text.size(), (int)kMaxDescriptionBytes);
     *out = text;
     return 0;
 }
@@ -505,7 +497,7 @@ int32_t LoadTemplate(const std::string &path, const std::string &payloadFolder, 
     tmpl.path = path;
     tmpl.codePage = codePage;
     std::string raw, decoded;
-    if (ReadInput(path, kMaxTemplate, "description", kMaxDescription, &raw) < 0)
+    if (ReadInput(path, kMaxTemplate, "description", kMaxDescriptionBytes, &raw) < 0)
         return -1;
     size_t bad;
     if (DecodeText(raw, codePage, &decoded, &bad) < 0)

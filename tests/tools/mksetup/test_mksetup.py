@@ -357,11 +357,12 @@ class OutputTest(PackagerTest):
         self.assertEqual(listed.returncode, 0)
         self.assertEqual(listed.stdout, listing)
         lines = listing.decode().splitlines()
-        self.assertEqual(lines[0], "HTTP base URL: http://127.0.0.1:8/dat/")
-        self.assertEqual(lines[1], "FTP base URL: (built-in default)")
-        self.assertRegex(lines[4], r"^file [0-9a-v]{32} 2097152 carried birds\.db$")
-        self.assertEqual(lines[5], "file ev8j3dn1bqqslnvnlic09c0clc2e0cvl 0 empty empty.txt")
-        self.assertRegex(lines[6], "^file [0-9a-v]{32} 8 carried V\u00f6gel.txt$")
+        self.assertEqual(lines[0], "Windows: x86 (32-bit, PE32)")
+        self.assertEqual(lines[1], "HTTP base URL: http://127.0.0.1:8/dat/")
+        self.assertEqual(lines[2], "FTP base URL: (built-in default)")
+        self.assertRegex(lines[5], r"^file [0-9a-v]{32} 2097152 carried birds\.db$")
+        self.assertEqual(lines[6], "file ev8j3dn1bqqslnvnlic09c0clc2e0cvl 0 empty empty.txt")
+        self.assertRegex(lines[7], "^file [0-9a-v]{32} 8 carried V\u00f6gel.txt$")
 
     def test_licence_warnings(self):
         # Lines the licence box wraps again, and more than fit a screen;
@@ -470,9 +471,9 @@ class OutputTest(PackagerTest):
         self.assertEqual(proc.returncode, 0, proc.stderr)
         before = self.mksetup("list", installer).stdout.decode().splitlines()
         after = self.mksetup("list", moved).stdout.decode().splitlines()
-        self.assertEqual(after[:2], ["HTTP base URL: http://10.0.0.1:8080/a/b/",
-                                     "FTP base URL: ftp://10.0.0.1/pub/"])
-        self.assertEqual(before[2:], after[2:])
+        self.assertEqual(after[1:3], ["HTTP base URL: http://10.0.0.1:8080/a/b/",
+                                      "FTP base URL: ftp://10.0.0.1/pub/"])
+        self.assertEqual(before[3:], after[3:])
         data = read(moved)
         self.assertEqual(pe_checksum(data)[0], pe_checksum(data)[1])
         # In place, and back to the built-in defaults: the bytes as built.

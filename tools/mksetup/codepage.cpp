@@ -1,5 +1,7 @@
 #include "tools/mksetup/codepage.h"
 
+#include <stdio.h>
+
 namespace {
 
 // Code page 1252 bytes 0x80 to 0x9F; 0 where the byte has no character.
@@ -85,6 +87,10 @@ bool IsKnownCodePage(int codePage) {
     return codePage == 1252;
 }
 
+std::string KnownCodePages() {
+    return "1252";
+}
+
 int32_t DecodeText(const std::string &text, int, std::string *out, size_t *badOffset) {
     static const char kByteOrderMark[] = "\xEF\xBB\xBF";
     if (IsUtf8(text)) {
@@ -141,6 +147,83 @@ std::string TextToUtf8(const std::string &text, int) {
         AppendUtf8(&out, c < 0 ? 0xFFFD : (uint32_t)c);
     }
     return out;
+}
+
+size_t ColumnOf(const std::string &line, size_t at) {
+    size_t column = 1;
+    for (size_t i = 0; i < at && i < line.size(); i++)
+        column += ((unsigned char)line[i] & 0xC0) != 0x80;
+    return column;
+}
+
+std::string DescribeCharacter(const std::string &text, size_t at) {
+    size_t end = at;
+    int32_t c = NextUtf8(text, &end);
+    if (c < 0)
+        return "a malformed UTF-8 sequence";
+    char code[16];
+    snprintf(code, sizeof code, "U+%04X", (unsigned)c);
+    return "'" + text.substr(at, end - at) + "' (" + code + ")";
+}
+
+namespace {
+
+// The small letter of a capital one; other characters as they are.
+uint32_t SmallLetter(uint32_t c) {
+    bool latin1 = (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
+    bool greek = (c >= 0x391 && c <= 0x3AB && c != 0x3A2);
+    bool cyrillic = c >= 0x410 && c <= 0x42F;
+    if (latin1 || greek || cyrillic)
+        return c + 0x20;
+    if (c >= 0x400 && c <= 0x40F)
+        return c + 0x50;
+    if (c == 0x178)
+        return 0xFF;
+    // Greek capitals with tonos.
+    if (c == 0x386)
+        return 0x3AC;
+    if (c >= 0x388 && c <= 0x38A)
+        return c + 0x25;
+    if (c == 0x38C)
+        return 0x3CC;
+    if (c == 0x38E || c == 0x38F)
+        return c + 0x3F;
+    // Latin Extended-A pairs a capital with the small letter after it, at
+    // even code points but for the runs from U+0139 to U+0148 and U+0179
+    // to U+017E, which start at odd ones; U+0130, U+0138 and U+0149 have
+    // no pair.
+    bool oddRun = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x138 && c != 0x149 &&
+        (c & 1) == (oddRun ? 1u : 0u))
+        return c + 1;
+    return c;
+}
+
+}  // namespace
+
+std::string FoldCase(const std::string &text) {
+    std::string folded;
+    for (size_t offset = 0; offset < text.size();) {
+        size_t start = offset;
+        int32_t c = NextUtf8(text, &offset);
+        if (c < 0) {
+            folded += text.substr(start, 1);
+            offset = start + 1;
+        } else {
+            AppendUtf8(&folded, SmallLetter((uint32_t)c));
+        }
+    }
+    return folded;
+}
+
+size_t Utf16Length(const std::string &text) {
+    size_t units = 0;
+    for (size_t i = 0; i < text.size(); i++) {
+        unsigned char byte = (unsigned char)text[i];
+        units += (byte & 0xC0) != 0x80;
+        units += byte >= 0xF0;  // four bytes: a surrogate pair
+    }
+    return units;
 }
 
 std::u16string AsciiToUtf16(const std::string &text) {

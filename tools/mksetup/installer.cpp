@@ -93,9 +93,10 @@ int32_t OpenInstaller(const std::string &path, Installer *installer) {
     FileKind kind = StatPath(path, &size);
     if (kind != kRegularFile)
         return Fail("%s: %s", path.c_str(),
-                    kind == kFolder      ? "is a folder"
-                    : kind == kOtherFile ? "is not a regular file"
-                                         : "no such file");
+                    kind == kFolder        ? "is a folder"
+                    : kind == kOtherFile   ? "is not a regular file"
+                    : kind == kUnknownFile ? LastSystemError().c_str()
+                                           : "no such file");
     installer->input.path = path;
     installer->input.size = size;
     installer->input.file = OpenFile(path, "rb");

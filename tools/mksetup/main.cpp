@@ -69,6 +69,16 @@ std::vector<std::string> Utf8Arguments() {
 }
 #endif
 
+// Listings are what scripts read: one that did not reach its reader (a
+// full disk, a closed pipe) fails the command.
+int FinishOutput(int status) {
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        Fail("standard output: cannot write: %s", LastSystemError().c_str());
+        return status == 0 ? 1 : status;
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -89,7 +99,8 @@ int main(int argc, char **argv) {
 #else
         int status = Dispatch(argc, argv);
 #endif
-        fflush(stdout);
+        status = FinishOutput(status);
+        EndIfInterrupted();
         return status;
     } catch (const std::bad_alloc &) {
         Fail("out of memory");

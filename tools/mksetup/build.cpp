@@ -50,6 +50,11 @@ int32_t ParseValueOption(const std::string &name, const std::string &value, Buil
     } else if (name == "--codepage") {
         char *end;
         options->codePage = (int)strtol(value.c_str(), &end, 10);
+        if (*end == '\0' && IsDoubleByteCodePage(options->codePage))
+            return Fail(
+                "--codepage %s: a double-byte code page, whose second bytes can be '\\', which "
+                "the installer takes for a folder separator in folder and file names",
+                value.c_str());
         if (*end != '\0' || value.empty() || !IsKnownCodePage(options->codePage))
             return Fail("--codepage %s: unknown code page (%s are known)", value.c_str(),
                         KnownCodePages().c_str());
@@ -400,7 +405,7 @@ int32_t Build(const BuildOptions &options) {
     if (OpenInstaller(options.output, &installer) < 0)
         return -1;
     if (!options.quiet)
-        PrintListing(installer);
+        PrintListing(installer, options.codePage);
     return 0;
 }
 

@@ -4,28 +4,36 @@
 
 namespace {
 
-// Code page 1252 bytes 0x80 to 0x9F; 0 where the byte has no character.
-// Bytes 0xA0 to 0xFF are U+00A0 to U+00FF.
-const uint16_t kWindows1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+// Bytes below 0x80 are ASCII in every code page known here; high[i] is the
+// character of byte 0x80 + i, 0 where the byte has none.
+struct CodePageTable {
+    int number;
+    uint16_t high[128];
 };
 
+#include "tools/mksetup/codepages.inc"
+
+const CodePageTable *FindCodePage(int codePage) {
+    for (const CodePageTable &table : kCodePages)
+        if (table.number == codePage)
+            return &table;
+    return nullptr;
+}
+
 // The character of a byte, or -1 when the byte has none.
-int32_t ByteToChar(unsigned char byte) {
-    if (byte < 0x80 || byte >= 0xA0)
+int32_t ByteToChar(const CodePageTable &table, unsigned char byte) {
+    if (byte < 0x80)
         return byte;
-    uint16_t c = kWindows1252High[byte - 0x80];
+    uint16_t c = table.high[byte - 0x80];
     return c != 0 ? c : -1;
 }
 
 // The byte of a character, or -1 when the code page has none.
-int32_t CharToByte(uint32_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+int32_t CharToByte(const CodePageTable &table, uint32_t c) {
+    if (c < 0x80)
         return (int32_t)c;
-    for (int i = 0; i < 32; i++)
-        if (kWindows1252High[i] != 0 && kWindows1252High[i] == c)
+    for (int i = 0; i < 128; i++)
+        if (table.high[i] != 0 && table.high[i] == c)
             return 0x80 + i;
     return -1;
 }
@@ -84,22 +92,30 @@ bool IsUtf8(const std::string &text) {
 }  // namespace
 
 bool IsKnownCodePage(int codePage) {
-    return codePage == 1252;
+    return FindCodePage(codePage) != nullptr;
+}
+
+bool IsDoubleByteCodePage(int codePage) {
+    return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
 }
 
 std::string KnownCodePages() {
-    return "1252";
+    std::string list;
+    for (const CodePageTable &table : kCodePages)
+        list += (list.empty() ? "" : ", ") + std::to_string(table.number);
+    return list;
 }
 
-int32_t DecodeText(const std::string &text, int, std::string *out, size_t *badOffset) {
+int32_t DecodeText(const std::string &text, int codePage, std::string *out, size_t *badOffset) {
     static const char kByteOrderMark[] = "\xEF\xBB\xBF";
     if (IsUtf8(text)) {
         *out = text.compare(0, 3, kByteOrderMark) == 0 ? text.substr(3) : text;
         return 0;
     }
+    const CodePageTable &table = *FindCodePage(codePage);
     std::string decoded;
     for (size_t i = 0; i < text.size(); i++) {
-        int32_t c = ByteToChar((unsigned char)text[i]);
+        int32_t c = ByteToChar(table, (unsigned char)text[i]);
         if (c < 0) {
             *badOffset = i;
             return -1;
@@ -124,12 +140,13 @@ bool IsMixedEncoding(const std::string &text) {
     return multiByte && malformed;
 }
 
-int32_t EncodeText(const std::string &text, int, std::string *out, size_t *badOffset) {
+int32_t EncodeText(const std::string &text, int codePage, std::string *out, size_t *badOffset) {
+    const CodePageTable &table = *FindCodePage(codePage);
     std::string encoded;
     for (size_t offset = 0; offset < text.size();) {
         size_t start = offset;
         int32_t c = NextUtf8(text, &offset);
-        int32_t byte = c < 0 ? -1 : CharToByte((uint32_t)c);
+        int32_t byte = c < 0 ? -1 : CharToByte(table, (uint32_t)c);
         if (byte < 0) {
             *badOffset = start;
             return -1;
@@ -140,10 +157,11 @@ int32_t EncodeText(const std::string &text, int, std::string *out, size_t *badOf
     return 0;
 }
 
-std::string TextToUtf8(const std::string &text, int) {
+std::string TextToUtf8(const std::string &text, int codePage) {
+    const CodePageTable &table = *FindCodePage(codePage);
     std::string out;
     for (unsigned char byte : text) {
-        int32_t c = ByteToChar(byte);
+        int32_t c = ByteToChar(table, byte);
         AppendUtf8(&out, c < 0 ? 0xFFFD : (uint32_t)c);
     }
     return out;

@@ -9,8 +9,15 @@
 // calls, so the packager writes texts in the end user's ANSI code page.
 // Publishers write UTF-8 (or already 8-bit text); this module converts.
 
-// True when the packager knows the code page.
+// True when the packager knows the code page: 874 (Thai) and 1250 to 1258,
+// the single-byte Windows ANSI code pages. The other functions take only
+// known code pages.
 bool IsKnownCodePage(int codePage);
+
+// True for the double-byte ANSI code pages (932, 936, 949, 950), which the
+// packager refuses: a second byte can be a backslash, and the installer
+// looks for backslashes byte by byte.
+bool IsDoubleByteCodePage(int codePage);
 
 // The known code pages for messages: "874, 1250, ...".
 std::string KnownCodePages();

@@ -180,11 +180,11 @@ int32_t CopyResource(const Input &input, const Resource &resource, ImageWriter *
     return writer->EndResource();
 }
 
-void PrintListing(const Installer &installer) {
+void PrintListing(const Installer &installer, int codePage) {
     const std::string &http = installer.entries[kHttpEntry - kStringBlockFirst];
     const std::string &ftp = installer.entries[kFtpEntry - kStringBlockFirst];
-    printf("Windows: %s\n", installer.image.arch == kArchX64 ? "x64 (64-bit, PE32+)"
-                                                               : "x86 (32-bit, PE32)");
+    printf("Windows: %s\n",
+           installer.image.arch == kArchX64 ? "x64 (64-bit, PE32+)" : "x86 (32-bit, PE32)");
     printf("HTTP base URL: %s\n", http.empty() ? "(built-in default)" : http.c_str());
     printf("FTP base URL: %s\n", ftp.empty() ? "(built-in default)" : ftp.c_str());
     // Carried, or empty (the installer needs no source for it), or to be
@@ -215,19 +215,40 @@ void PrintListing(const Installer &installer) {
             uint32_t size = install.size;
             const char *from = where(name, &size);
             printf("file %s %" PRIu32 " %s %s\n", name.c_str(), size, from,
-                   TextToUtf8(install.fileName, 1252).c_str());
+                   TextToUtf8(install.fileName, codePage).c_str());
         }
     }
 }
 
+const char kListUsage[] = "usage: mksetup list INSTALLER [--codepage N]";
+
 int RunList(int argc, char **argv) {
-    if (argc != 1) {
-        Fail("usage: mksetup list INSTALLER");
+    const char *path = nullptr;
+    int codePage = 1252;
+    for (int i = 0; i < argc; i++) {
+        Argument arg = SplitArgument(argv[i]);
+        if (arg.name == "--codepage" && (arg.hasValue || i + 1 < argc)) {
+            std::string value = arg.hasValue ? arg.value : argv[++i];
+            codePage = atoi(value.c_str());
+            if (!IsKnownCodePage(codePage) || std::to_string(codePage) != value) {
+                Fail("--codepage %s: unknown code page (%s are known)", value.c_str(),
+                     KnownCodePages().c_str());
+                return 2;
+            }
+        } else if (arg.name[0] != '-' && path == nullptr) {
+            path = argv[i];
+        } else {
+            Fail("%s: unknown option or missing value\n%s", argv[i], kListUsage);
+            return 2;
+        }
+    }
+    if (path == nullptr) {
+        Fail("%s", kListUsage);
         return 2;
     }
     Installer installer;
-    if (OpenInstaller(argv[0], &installer) < 0)
+    if (OpenInstaller(path, &installer) < 0)
         return 1;
-    PrintListing(installer);
+    PrintListing(installer, codePage);
     return 0;
 }

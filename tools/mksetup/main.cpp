@@ -20,8 +20,9 @@ namespace {
 const char kUsage[] =
     "usage: mksetup build TEMPLATE -o OUT.exe [--payloads DIR] [--carry all|none|PATH[,PATH...]]\n"
     "                     [--http URL] [--ftp URL] [--mirror DIR] [--codepage N] [--arch x86|x64]\n"
+    "                     [--define NAME=VALUE]... [--strict] [--quiet]\n"
     "       mksetup set-urls INSTALLER [--http URL] [--ftp URL] [-o OUT.exe] [--strip-signature]\n"
-    "       mksetup list INSTALLER\n"
+    "       mksetup list INSTALLER [--codepage N]\n"
     "       mksetup keygen KEYFILE [--public PUBFILE]\n"
     "       mksetup sign-latest KEYFILE DIGESTNAME -o LATEST";
 

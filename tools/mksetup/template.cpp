@@ -54,7 +54,7 @@ int32_t ReadInput(const std::string &path, size_t readLimit, const char *what, i
     if (status < 0)
         return Fail("%s: cannot read: %s", path.c_str(), error.c_str());
     if (bytes->compare(0, 2, "\xFF\xFE") == 0 || bytes->compare(0, 2, "\xFE\xFF") == 0)
-        return Fail("%s: UTF-16 text; save the %s as UTF-8 or code page 1252", path.c_str(), what);
+        return Fail("%s: UTF-16 text; save the %s as UTF-8", path.c_str(), what);
     size_t nul = bytes->find('\0');
     if (nul != std::string::npos)
         return Fail("%s: NUL byte at offset %zu; a %s is text", path.c_str(), nul, what);

@@ -179,7 +179,11 @@ class RefusalTest(PackagerTest):
          ["--http", "http://host/" + "d" * 237 + "/"], ["--http", "250 characters", "249"]),
         ("carry of an unnamed file", GOOD, None, ["--carry", "data/other.db"],
          ["--carry data/other.db", "names no such file"]),
-        ("unknown code page", GOOD, None, ["--codepage", "437"], ["--codepage 437"]),
+        ("unknown code page", GOOD, None, ["--codepage", "437"], ["--codepage 437", "1250, 1251"]),
+        ("double-byte code page", GOOD, None, ["--codepage=932"],
+         ["--codepage 932", "double-byte", "'\\'"]),
+        ("Greek in the Cyrillic code page", GOOD.replace("TBirds", "T\u041f\u0442\u0438\u0446\u044b \u03a9"),
+         None, ["--codepage", "1251"], ["setup.in:1:8:", "code page 1251", "'\u03a9' (U+03A9)"]),
         # Names Windows reserves or no Windows file system takes.
         ("device name with a superscript digit", GOOD.replace(":birds.db:R", ":COM\u00b9.txt:R"),
          None, [], ["setup.in:5:", "'COM\u00b9.txt' is a device name"]),
@@ -566,6 +570,43 @@ class OutputTest(PackagerTest):
         self.assertEqual(proc.returncode, 0, proc.stderr)
         self.assertEqual(read(os.path.join(self.work, "a.exe")),
                          read(os.path.join(self.work, "b.exe")))
+
+    def test_code_pages(self):
+        # A description and a licence in the script of each code page come
+        # out in that code page, from UTF-8 or from text already in it; the
+        # listing shows the names again as they were written.
+        for page, name, licence in [
+                (1250, "Pta\u0144ki \u017c\u00f3\u0142te", "Zgadzasz si\u0119? \u0104\u0106\u0118\u0141\u0143\u00d3\u015a\u0179\u017b"),
+                (1251, "\u041f\u0442\u0438\u0446\u044b", "\u041f\u0440\u0438\u043d\u0438\u043c\u0430\u0435\u0442\u0435? \u0401\u0451\u0404\u0454\u2116"),
+                (1253, "\u03a0\u03bf\u03c5\u03bb\u03b9\u03ac", "\u0391\u03c0\u03bf\u03b4\u03ad\u03c7\u03b5\u03c3\u03c4\u03b5; \u0386\u038f\u03b0"),
+                (874, "\u0e19\u0e01", "\u0e22\u0e2d\u0e21\u0e23\u0e31\u0e1a\u0e44\u0e2b\u0e21 \u0e3f\u0e5b"),
+                (1254, "Ku\u015flar", "Kabul ediyor musunuz? \u011e\u0130\u015e"),
+                (1255, "\u05e6\u05d9\u05e4\u05d5\u05e8\u05d9\u05dd", "\u05de\u05e1\u05db\u05d9\u05dd? \u20aa"),
+                (1256, "\u0637\u064a\u0648\u0631", "\u0645\u0648\u0627\u0641\u0642\u061f"),
+                (1257, "Pauk\u0161\u010diai", "Sutinkate? \u0112\u0101\u0136"),
+                (1258, "Chim \u0110\u01b0\u01a1ng", "\u0102n \u01b0 \u01a1 kh\u00f4ng? \u20ab")]:
+            template = GOOD.replace("TBirds", "T" + name).replace(
+                ":birds.db:R", ":" + name + ".db:R").replace("MDone.", "M" + licence)
+            files = {"licence.txt": (licence + "\r\n").encode(), "data/birds.db": b"x"}
+            for case, raw in [("UTF-8", template.encode()),
+                              ("code page", template.encode("cp%d" % page))]:
+                with self.subTest(page=page, written=case):
+                    product = Product(os.path.join(self.work, "p%d%s" % (page, case[0])),
+                                      files=files, raw_template=raw)
+                    mirror = os.path.join(self.work, "mirror%d%s" % (page, case[0]))
+                    out = "setup%d%s.exe" % (page, case[0])
+                    proc = self.build(product, "--codepage", str(page), "--mirror", mirror, out=out)
+                    self.assertEqual(proc.returncode, 0, proc.stderr)
+                    stored = {read(os.path.join(mirror, n)) for n in os.listdir(mirror)}
+                    description = [d for d in stored if d.startswith(b"T")][0]
+                    self.assertTrue(description.startswith(
+                        ("T%s\nV1.0\n" % name).encode("cp%d" % page)), description)
+                    self.assertTrue(description.endswith(
+                        (":%s.db:R\nM%s\n" % (name, licence)).encode("cp%d" % page)), description)
+                    self.assertIn((licence + "\r\n").encode("cp%d" % page), stored)
+                    listed = self.mksetup("list", os.path.join(self.work, out), "--codepage=%d" % page)
+                    self.assertEqual(listed.stdout, proc.stdout)
+                    self.assertIn(" %s.db\n" % name, listed.stdout.decode())
 
     def test_cp1252_template_is_read_as_such(self):
         utf8 = self.product()

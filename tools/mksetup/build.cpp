@@ -76,17 +76,17 @@ int32_t ParseOptions(int argc, char **argv, BuildOptions *options) {
                                                 "--http",     "--ftp",      "--mirror",
                                                 "--codepage", "--arch",     "--define"};
     for (int i = 0; i < argc; i++) {
-        Argument arg = SplitArgument(argv[i]);
+        std::string arg = argv[i];
         bool takesValue =
             std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
-                         [&](const char *o) { return arg.name == o; }) != std::end(kValueOptions);
-        if (takesValue && (arg.hasValue || i + 1 < argc)) {
-            if (ParseValueOption(arg.name, arg.hasValue ? arg.value : argv[++i], options) < 0)
+                         [&](const char *o) { return arg == o; }) != std::end(kValueOptions);
+        if (takesValue && i + 1 < argc) {
+            if (ParseValueOption(arg, argv[++i], options) < 0)
                 return -1;
-        } else if ((arg.name == "--quiet" || arg.name == "--strict") && !arg.hasValue) {
-            (arg.name == "--quiet" ? options->quiet : options->strict) = true;
-        } else if ((arg.name[0] != '-' || arg.name == "-") && options->templatePath.empty()) {
-            options->templatePath = arg.name;
+        } else if (arg == "--quiet" || arg == "--strict") {
+            (arg == "--quiet" ? options->quiet : options->strict) = true;
+        } else if ((arg[0] != '-' || arg == "-") && options->templatePath.empty()) {
+            options->templatePath = arg;
         } else {
             return Fail("%s: unknown option or missing value\n%s", argv[i], kUsage);
         }

@@ -226,16 +226,16 @@ int RunList(int argc, char **argv) {
     const char *path = nullptr;
     int codePage = 1252;
     for (int i = 0; i < argc; i++) {
-        Argument arg = SplitArgument(argv[i]);
-        if (arg.name == "--codepage" && (arg.hasValue || i + 1 < argc)) {
-            std::string value = arg.hasValue ? arg.value : argv[++i];
+        std::string arg = argv[i];
+        if (arg == "--codepage" && i + 1 < argc) {
+            std::string value = argv[++i];
             codePage = atoi(value.c_str());
             if (!IsKnownCodePage(codePage) || std::to_string(codePage) != value) {
                 Fail("--codepage %s: unknown code page (%s are known)", value.c_str(),
                      KnownCodePages().c_str());
                 return 2;
             }
-        } else if (arg.name[0] != '-' && path == nullptr) {
+        } else if (arg[0] != '-' && path == nullptr) {
             path = argv[i];
         } else {
             Fail("%s: unknown option or missing value\n%s", argv[i], kListUsage);

@@ -213,17 +213,6 @@ void EndIfInterrupted() {
 #endif
 }
 
-Argument SplitArgument(const char *text) {
-    Argument arg = {text, std::string(), false};
-    size_t equals = arg.name.find('=');
-    if (arg.name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-        arg.value = arg.name.substr(equals + 1);
-        arg.name.resize(equals);
-        arg.hasValue = true;
-    }
-    return arg;
-}
-
 std::string LastSystemError() {
     return strerror(errno);
 }

@@ -56,14 +56,6 @@ bool Interrupted();
 // file is gone; returns only when there was no interrupt.
 void EndIfInterrupted();
 
-// A command-line argument: "--option=value" is the option and its value,
-// anything else (an option, "-o", a path) a name without one.
-struct Argument {
-    std::string name, value;
-    bool hasValue;
-};
-Argument SplitArgument(const char *text);
-
 // Text of the last failing C library call, for messages.
 std::string LastSystemError();
 

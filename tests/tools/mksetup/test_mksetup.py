@@ -521,6 +521,24 @@ class OutputTest(PackagerTest):
         self.assertIn(b"\nV1.4.2\n", description[0])
         self.assertIn(b"\nMBirds =x 1.4.2 is installed.\n", description[0])
 
+    def test_version_and_help(self):
+        version = self.mksetup("--version")
+        self.assertEqual(version.returncode, 0)
+        self.assertRegex(version.stdout.decode(), r"^mksetup \d+\.\d+ \(commit [0-9a-f]{7,}")
+        # Each command describes every option its usage line names.
+        for command, options in [
+                ("build", ["-o", "--payloads", "--carry", "--http", "--ftp", "--mirror",
+                           "--codepage", "--arch", "--define", "--strict", "--quiet"]),
+                ("set-urls", ["--http", "--ftp", "-o", "--strip-signature"]),
+                ("list", ["--codepage"]), ("keygen", ["--public"]), ("sign-latest", ["-o"])]:
+            with self.subTest(command):
+                runs = [self.mksetup(command, "-h"), self.mksetup(command, "x", "--help"),
+                        self.mksetup("help", command)]
+                self.assertEqual({(p.returncode, p.stdout) for p in runs}, {(0, runs[0].stdout)})
+                described = [line.split()[0].rstrip(",") for line in
+                             runs[0].stdout.decode().splitlines() if line.startswith("  ")]
+                self.assertTrue(set(options) <= set(described), described)
+
     def test_common_tools_read_every_resource(self):
         # objdump -p walks the whole resource directory: every carried
         # file's resource is listed.

@@ -11,6 +11,7 @@
 #include "base/errtext.h"
 #include "base/resids.h"
 #include "gui/win32/trivstatuswin.h"
+#include "setup/baseurls.h"
 #include "setup/description.h"
 #include "setup/driver.h"
 #include "setup/errbox.h"
@@ -36,10 +37,6 @@ namespace {
 enum { kUrlSize = 256 };
 
 const char kInvalidDescription[] = "Invalid setup description file";
-
-// Installers without their own base URL entries look only at this machine.
-const char kDefaultHttpBase[] = "http://localhost/dat/";
-const char kDefaultFtpBase[] = "ftp://localhost/private/dat/";
 
 // The description lives for the whole run: the product name and version
 // point into it.

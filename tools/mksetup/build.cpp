@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "setup/baseurls.h"
 #include "tools/mksetup/codepage.h"
 #include "tools/mksetup/installer.h"
 #include "tools/mksetup/platform.h"
@@ -26,38 +27,68 @@ struct BuildOptions {
     std::string carry = "all";
     int codePage = 1252;
     Arch arch = kArchX86;
+    Defines defines;
+    bool quiet = false, strict = false;
 };
 
 const char kUsage[] =
     "usage: mksetup build TEMPLATE -o OUT.exe [--payloads DIR] [--carry all|none|PATH[,PATH...]]\n"
-    "                     [--http URL] [--ftp URL] [--mirror DIR] [--codepage N] [--arch x86|x64]";
+    "                     [--http URL] [--ftp URL] [--mirror DIR] [--codepage N] [--arch x86|x64]\n"
+    "                     [--define NAME=VALUE]... [--strict] [--quiet]";
+
+// The value of an option that takes one.
+int32_t ParseValueOption(const std::string &name, const std::string &value, BuildOptions *options) {
+    std::string *text = name == "-o"           ? &options->output
+                        : name == "--payloads" ? &options->payloads
+                        : name == "--carry"    ? &options->carry
+                        : name == "--http"     ? &options->http
+                        : name == "--ftp"      ? &options->ftp
+                        : name == "--mirror"   ? &options->mirror
+                                               : nullptr;
+    if (text != nullptr) {
+        *text = value;
+    } else if (name == "--codepage") {
+        char *end;
+        options->codePage = (int)strtol(value.c_str(), &end, 10);
+        if (*end == '\0' && IsDoubleByteCodePage(options->codePage))
+            return Fail(
+                "--codepage %s: a double-byte code page, whose second bytes can be '\\', which "
+                "the installer takes for a folder separator in folder and file names",
+                value.c_str());
+        if (*end != '\0' || value.empty() || !IsKnownCodePage(options->codePage))
+            return Fail("--codepage %s: unknown code page (%s are known)", value.c_str(),
+                        KnownCodePages().c_str());
+    } else if (name == "--arch") {
+        if (value != "x86" && value != "x64")
+            return Fail("--arch %s: unknown architecture (x86 or x64)", value.c_str());
+        options->arch = value == "x64" ? kArchX64 : kArchX86;
+    } else {  // --define
+        size_t equals = value.find('=');
+        if (equals == std::string::npos || equals == 0)
+            return Fail("--define %s: not of the form NAME=VALUE", value.c_str());
+        options->defines[value.substr(0, equals)] = value.substr(equals + 1);
+    }
+    return 0;
+}
 
 int32_t ParseOptions(int argc, char **argv, BuildOptions *options) {
+    static const char *const kValueOptions[] = {"-o",         "--payloads", "--carry",
+                                                "--http",     "--ftp",      "--mirror",
+                                                "--codepage", "--arch",     "--define"};
     for (int i = 0; i < argc; i++) {
         std::string arg = argv[i];
-        std::string *value = arg == "-o"           ? &options->output
-                             : arg == "--payloads" ? &options->payloads
-                             : arg == "--carry"    ? &options->carry
-                             : arg == "--http"     ? &options->http
-                             : arg == "--ftp"      ? &options->ftp
-                             : arg == "--mirror"   ? &options->mirror
-                                                   : nullptr;
-        if (arg == "--codepage" && i + 1 < argc) {
-            char *end;
-            options->codePage = (int)strtol(argv[++i], &end, 10);
-            if (*end != '\0' || !IsKnownCodePage(options->codePage))
-                return Fail("--codepage %s: unknown code page (1252 is known)", argv[i]);
-        } else if (arg == "--arch" && i + 1 < argc) {
-            std::string arch = argv[++i];
-            if (arch != "x86" && arch != "x64")
-                return Fail("--arch %s: unknown architecture (x86 or x64)", arch.c_str());
-            options->arch = arch == "x64" ? kArchX64 : kArchX86;
-        } else if (value != nullptr && i + 1 < argc) {
-            *value = argv[++i];
-        } else if (arg[0] != '-' && options->templatePath.empty()) {
+        bool takesValue =
+            std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
+                         [&](const char *o) { return arg == o; }) != std::end(kValueOptions);
+        if (takesValue && i + 1 < argc) {
+            if (ParseValueOption(arg, argv[++i], options) < 0)
+                return -1;
+        } else if (arg == "--quiet" || arg == "--strict") {
+            (arg == "--quiet" ? options->quiet : options->strict) = true;
+        } else if ((arg[0] != '-' || arg == "-") && options->templatePath.empty()) {
             options->templatePath = arg;
         } else {
-            return Fail("%s: unknown option or missing value\n%s", arg.c_str(), kUsage);
+            return Fail("%s: unknown option or missing value\n%s", argv[i], kUsage);
         }
     }
     if (options->templatePath.empty() || options->output.empty())
@@ -112,11 +143,12 @@ struct Mirror {
             for (size_t i = madeFolders.size(); i-- > 0;)
                 RemoveEmptyFolder(madeFolders[i]);
     }
-    int32_t Open(FILE **file) {
+    int32_t Open(FILE **file, const std::string &what) {
         std::string path = folder + "/.mksetup-" + std::to_string(temporaries.size()) + ".part";
         *file = OpenFile(path, "wb");
         if (*file == nullptr)
-            return Fail("%s: cannot create: %s", path.c_str(), LastSystemError().c_str());
+            return Fail("--mirror %s: cannot create the copy of %s: %s", folder.c_str(),
+                        what.c_str(), LastSystemError().c_str());
         temporaries.push_back(path);
         finals.push_back("");
         return 0;
@@ -137,15 +169,20 @@ struct Mirror {
 struct Sink {
     ImageWriter *writer;  // null when not carried
     FILE *mirror;         // null without --mirror
-    const std::string *mirrorPath;
+    const std::string *mirrorFolder;
+    std::string what;  // the file's name in messages
     Sha1Context sha1;
     int32_t Write(const void *data, uint32_t count) {
         Sha1Update(&sha1, data, count);
         if (writer != nullptr && writer->Write(data, count) < 0)
             return -1;
         if (mirror != nullptr && fwrite(data, 1, count, mirror) != count)
-            return Fail("%s: cannot write: %s", mirrorPath->c_str(), LastSystemError().c_str());
+            return MirrorFailed();
         return 0;
+    }
+    int32_t MirrorFailed() const {
+        return Fail("--mirror %s: cannot write the copy of %s: %s", mirrorFolder->c_str(),
+                    what.c_str(), LastSystemError().c_str());
     }
 };
 
@@ -208,6 +245,22 @@ std::string NameOf(const Digest &digest) {
     return name;
 }
 
+// An installer that downloads files from the built-in base URLs looks for
+// them on the end user's own machine: almost always a forgotten --http.
+void WarnAboutBuiltInUrls(const Template &tmpl, const std::vector<bool> &carried,
+                          const BuildOptions &options) {
+    if (!options.http.empty() || !options.ftp.empty())
+        return;
+    for (size_t i = 0; i < tmpl.files.size(); i++)
+        if (!carried[i] && tmpl.files[i].size != 0) {
+            Warn(
+                "%s is not carried and neither --http nor --ftp is given: the installer will "
+                "download it from the built-in %s and %s, the end user's own machine",
+                tmpl.files[i].path.c_str(), kDefaultHttpBase, kDefaultFtpBase);
+            return;
+        }
+}
+
 // Refuses an output that is one of the inputs: the installer would
 // replace the publisher's own template or payload.
 int32_t CheckOutputIsNew(const Template &tmpl, const std::string &output) {
@@ -225,8 +278,10 @@ int32_t CheckOptionPaths(const BuildOptions &options) {
     uint64_t size;
     // The default payload folder is the template's own, which exists when
     // the template does; a missing template is LoadTemplate's to report.
-    if (StatPath(options.templatePath, &size) == kRegularFile &&
-        StatPath(options.payloads, &size) != kFolder)
+    FileKind payloads = StatPath(options.payloads, &size);
+    if (payloads == kUnknownFile)
+        return Fail("--payloads %s: %s", options.payloads.c_str(), LastSystemError().c_str());
+    if (StatPath(options.templatePath, &size) == kRegularFile && payloads != kFolder)
         return Fail("--payloads %s: no such folder", options.payloads.c_str());
     if (StatPath(options.output, &size) == kFolder)
         return Fail("-o %s: is a folder", options.output.c_str());
@@ -240,10 +295,15 @@ int32_t Build(const BuildOptions &options) {
     Template tmpl;
     std::vector<bool> carried;
     if (CheckOptionPaths(options) < 0 ||
-        LoadTemplate(options.templatePath, options.payloads, options.codePage, &tmpl) < 0 ||
+        LoadTemplate(options.templatePath, options.payloads, options.codePage, options.defines,
+                     &tmpl) < 0 ||
         CheckOutputIsNew(tmpl, options.output) < 0 ||
         ChooseCarried(tmpl, options.carry, &carried) < 0)
         return -1;
+    WarnAboutBuiltInUrls(tmpl, carried, options);
+    if (StrictWarnings() > 0)
+        return Fail("--strict: %d warning%s above, so nothing is written", StrictWarnings(),
+                    StrictWarnings() == 1 ? "" : "s");
     Input stub = StubInput(options.arch);
     PeImage image;
     std::vector<Resource> stubResources;
@@ -292,11 +352,13 @@ int32_t Build(const BuildOptions &options) {
     std::vector<unsigned char> chunk(kChunk);
     // Every file is read once: hashed, carried and mirrored in one pass.
     auto pack = [&](PackedFile *file, bool carry, const std::string *bytes) -> int32_t {
-        Sink sink = {carry ? &writer : nullptr, nullptr, nullptr, {}};
-        if (!options.mirror.empty() && mirror.Open(&sink.mirror) < 0)
+        Sink sink = {carry ? &writer : nullptr,
+                     nullptr,
+                     &options.mirror,
+                     bytes != nullptr ? std::string("the description") : file->path,
+                     {}};
+        if (!options.mirror.empty() && mirror.Open(&sink.mirror, sink.what) < 0)
             return -1;
-        if (sink.mirror != nullptr)
-            sink.mirrorPath = &mirror.temporaries.back();
         int32_t status = 0;
         if (bytes != nullptr) {
             Sha1Init(&sink.sha1);
@@ -308,8 +370,7 @@ int32_t Build(const BuildOptions &options) {
         }
         if (sink.mirror != nullptr) {
             if (fclose(sink.mirror) != 0 && status == 0)
-                status = Fail("%s: cannot write: %s", sink.mirrorPath->c_str(),
-                              LastSystemError().c_str());
+                status = sink.MirrorFailed();
             mirror.finals.back() = options.mirror + "/" + NameOf(file->digest);
         }
         if (status == 0 && carry)
@@ -343,7 +404,8 @@ int32_t Build(const BuildOptions &options) {
     Installer installer;
     if (OpenInstaller(options.output, &installer) < 0)
         return -1;
-    PrintListing(installer);
+    if (!options.quiet)
+        PrintListing(installer, options.codePage);
     return 0;
 }
 
@@ -354,5 +416,6 @@ int RunBuild(int argc, char **argv) {
     BuildOptions options;
     if (ParseOptions(argc, argv, &options) < 0)
         return 2;
+    SetWarnings(options.quiet, options.strict);
     return Build(options) < 0 ? 1 : 0;
 }

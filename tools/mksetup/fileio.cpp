@@ -1,6 +1,12 @@
 #include "tools/mksetup/fileio.h"
 
 #include <stdio.h>
+#include <string.h>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -29,7 +35,12 @@ FILE *CreateForWriting(const std::string &path, bool secret) {
 }  // namespace
 
 int32_t ReadWholeFile(const char *path, size_t limit, std::string *data, std::string *error) {
-    FILE *file = OpenFile(path, "rb");
+    bool standardInput = strcmp(path, "-") == 0;
+#ifdef _WIN32
+    if (standardInput)
+        _setmode(_fileno(stdin), _O_BINARY);  // the bytes as they are, CRs included
+#endif
+    FILE *file = standardInput ? stdin : OpenFile(path, "rb");
     if (file == nullptr) {
         *error = LastSystemError();
         return -1;
@@ -47,7 +58,8 @@ int32_t ReadWholeFile(const char *path, size_t limit, std::string *data, std::st
         *error = "longer than " + std::to_string(limit) + " bytes";
         status = kReadTooLong;
     }
-    fclose(file);
+    if (!standardInput)
+        fclose(file);
     return status;
 }
 

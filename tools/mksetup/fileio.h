@@ -13,9 +13,8 @@
 
 enum { kReadTooLong = -2 };
 
-// Reads the file into *data. Returns 0; -1 with the reason in *error when
-// it cannot be read; kReadTooLong, with a reason too, when it is longer
-// than limit bytes.
+// Reads the file into *data; "-" reads the standard input. Returns 0; -1 with the reason in *error
+// when it cannot be read; kReadTooLong, with a reason too, when it is longer than limit bytes.
 int32_t ReadWholeFile(const char *path, size_t limit, std::string *data, std::string *error);
 
 // Writes data to path, replacing a file already there; `secret` makes the

@@ -93,9 +93,10 @@ int32_t OpenInstaller(const std::string &path, Installer *installer) {
     FileKind kind = StatPath(path, &size);
     if (kind != kRegularFile)
         return Fail("%s: %s", path.c_str(),
-                    kind == kFolder      ? "is a folder"
-                    : kind == kOtherFile ? "is not a regular file"
-                                         : "no such file");
+                    kind == kFolder        ? "is a folder"
+                    : kind == kOtherFile   ? "is not a regular file"
+                    : kind == kUnknownFile ? LastSystemError().c_str()
+                                           : "no such file");
     installer->input.path = path;
     installer->input.size = size;
     installer->input.file = OpenFile(path, "rb");
@@ -179,7 +180,7 @@ int32_t CopyResource(const Input &input, const Resource &resource, ImageWriter *
     return writer->EndResource();
 }
 
-void PrintListing(const Installer &installer) {
+void PrintListing(const Installer &installer, int codePage) {
     const std::string &http = installer.entries[kHttpEntry - kStringBlockFirst];
     const std::string &ftp = installer.entries[kFtpEntry - kStringBlockFirst];
     printf("Windows: %s\n",
@@ -214,19 +215,40 @@ void PrintListing(const Installer &installer) {
             uint32_t size = install.size;
             const char *from = where(name, &size);
             printf("file %s %" PRIu32 " %s %s\n", name.c_str(), size, from,
-                   TextToUtf8(install.fileName, 1252).c_str());
+                   TextToUtf8(install.fileName, codePage).c_str());
         }
     }
 }
 
+const char kListUsage[] = "usage: mksetup list INSTALLER [--codepage N]";
+
 int RunList(int argc, char **argv) {
-    if (argc != 1) {
-        Fail("usage: mksetup list INSTALLER");
+    const char *path = nullptr;
+    int codePage = 1252;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        if (arg == "--codepage" && i + 1 < argc) {
+            std::string value = argv[++i];
+            codePage = atoi(value.c_str());
+            if (!IsKnownCodePage(codePage) || std::to_string(codePage) != value) {
+                Fail("--codepage %s: unknown code page (%s are known)", value.c_str(),
+                     KnownCodePages().c_str());
+                return 2;
+            }
+        } else if (arg[0] != '-' && path == nullptr) {
+            path = argv[i];
+        } else {
+            Fail("%s: unknown option or missing value\n%s", argv[i], kListUsage);
+            return 2;
+        }
+    }
+    if (path == nullptr) {
+        Fail("%s", kListUsage);
         return 2;
     }
     Installer installer;
-    if (OpenInstaller(argv[0], &installer) < 0)
+    if (OpenInstaller(path, &installer) < 0)
         return 1;
-    PrintListing(installer);
+    PrintListing(installer, codePage);
     return 0;
 }

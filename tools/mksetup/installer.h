@@ -61,8 +61,8 @@ ResourceKey DigestResourceName(const std::string &digestName);
 int32_t CopyResource(const Input &input, const Resource &resource, ImageWriter *writer);
 
 // Prints the installer's architecture, its URLs and a line per file its description names:
-// kind, digest name, size, where it comes from, file name.
-void PrintListing(const Installer &installer);
+// kind, digest name, size, where it comes from, file name (read in codePage).
+void PrintListing(const Installer &installer, int codePage);
 
 // The commands; argv starts after the command's name. Exit status.
 int RunBuild(int argc, char **argv);

@@ -263,6 +263,12 @@ int32_t ImageWriter::Finish() {
     std::vector<unsigned char> directory = BuildDirectory(resources_, dataRvas_);
     if (current_ != resources_.size() || directory.size() > directoryRoom_)
         return Fail("%s: resources do not match their layout", path_.c_str());
+    // Common PE dumpers stop walking the directory at the first resource
+    // whose data ends at the very end of the section, leaving the entries
+    // after it unlisted: a zero tail keeps every resource's end inside.
+    static const unsigned char tail[kDataAlignment] = {};
+    if (WriteOut(tail, sizeof tail) < 0)
+        return -1;
     Section &last = image_.sections.back();
     uint32_t resourceSize = (uint32_t)(position_ - resourceStart_);
     if (Pad(fileAlignment_) < 0)

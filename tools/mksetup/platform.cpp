@@ -37,7 +37,7 @@ int FailWithErrno(void) {
 }
 #endif
 
-volatile sig_atomic_t interrupted = 0;
+volatile sig_atomic_t interrupted = 0;  // the signal's number on Linux
 
 #ifdef _WIN32
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -56,7 +56,7 @@ void OnSignal(int number) {
         signal(number, SIG_DFL);
         raise(number);
     }
-    interrupted = 1;
+    interrupted = number;
 }
 #endif
 
@@ -88,11 +88,11 @@ FileKind StatPath(const std::string &path, uint64_t *size) {
 #ifdef _WIN32
     struct _stat64 info;
     if (_wstat64(Wide(path).c_str(), &info) != 0)
-        return kNoFile;
+        return errno == ENOENT || errno == ENOTDIR ? kNoFile : kUnknownFile;
 #else
     struct stat info;
     if (stat(path.c_str(), &info) != 0)
-        return kNoFile;
+        return errno == ENOENT || errno == ENOTDIR ? kNoFile : kUnknownFile;
 #endif
     if (S_ISDIR(info.st_mode))
         return kFolder;
@@ -138,6 +138,8 @@ int MakeFolders(const std::string &path, std::vector<std::string> *made) {
     FileKind kind = StatPath(path, &size);
     if (kind == kFolder)
         return 0;
+    if (kind == kUnknownFile)
+        return -1;
     if (kind != kNoFile) {
         errno = EEXIST;
         return -1;
@@ -200,6 +202,17 @@ bool Interrupted() {
     return interrupted != 0;
 }
 
+void EndIfInterrupted() {
+    if (!interrupted)
+        return;
+#ifdef _WIN32
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+#else
+    signal(interrupted, SIG_DFL);
+    raise(interrupted);
+#endif
+}
+
 std::string LastSystemError() {
     return strerror(errno);
 }
@@ -212,9 +225,26 @@ int Fail(const char *format, ...) {
     return -1;
 }
 
+namespace {
+bool quietWarnings = false, strictWarnings = false;
+int strictCount = 0;
+}  // namespace
+
+void SetWarnings(bool quiet, bool strict) {
+    quietWarnings = quiet;
+    strictWarnings = strict;
+}
+
+int StrictWarnings() {
+    return strictCount;
+}
+
 void Warn(const char *format, ...) {
+    if (quietWarnings && !strictWarnings)
+        return;
     va_list args;
     va_start(args, format);
-    PrintLine("mksetup: warning: ", format, args);
+    PrintLine(strictWarnings ? "mksetup: (--strict) " : "mksetup: warning: ", format, args);
     va_end(args);
+    strictCount += strictWarnings;
 }

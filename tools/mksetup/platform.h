@@ -18,7 +18,9 @@ FILE *OpenFile(const std::string &path, const char *mode);
 int SeekFile(FILE *file, uint64_t offset);
 
 // kOtherFile: a device, a pipe or a socket, which cannot be packaged.
-enum FileKind { kNoFile, kRegularFile, kFolder, kOtherFile };
+// kUnknownFile: the system would not say (a folder on the way that may not
+// be entered, a loop of links); errno tells why, for LastSystemError.
+enum FileKind { kNoFile, kRegularFile, kFolder, kOtherFile, kUnknownFile };
 
 // What path names; *size is set for a regular file.
 FileKind StatPath(const std::string &path, uint64_t *size);
@@ -48,6 +50,12 @@ void RemoveFile(const std::string &path);
 void CatchInterrupts();
 bool Interrupted();
 
+// Ends the process by the interrupt that Interrupted() reports, as the
+// default handler would have, so that a calling shell stops too (on
+// Windows with the exit status of a Ctrl-C). Called once every temporary
+// file is gone; returns only when there was no interrupt.
+void EndIfInterrupted();
+
 // Text of the last failing C library call, for messages.
 std::string LastSystemError();
 
@@ -61,7 +69,13 @@ std::string LastSystemError();
 // stream; returns -1 so that callers can write "return Fail(...)".
 int Fail(const char *format, ...) MKSETUP_PRINTF_FORMAT;
 
-// Prints "mksetup: warning: " and the text; the run goes on.
+// Prints "mksetup: warning: " and the text; the run goes on. After
+// SetWarnings(quiet, strict): with quiet nothing is printed; with strict
+// the text is printed as an error and counted, for the command to fail.
 void Warn(const char *format, ...) MKSETUP_PRINTF_FORMAT;
+void SetWarnings(bool quiet, bool strict);
+
+// The warnings printed as errors so far.
+int StrictWarnings();
 
 #endif

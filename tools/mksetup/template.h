@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,15 +31,21 @@ struct PackedFile {
 struct Template {
     std::string path;
     int codePage;
-    std::vector<std::string> lines;  // UTF-8, without line ends
+    std::vector<std::string> lines;  // UTF-8, without line ends, defines filled
+    std::vector<bool> refused;       // lines with a problem already reported
     bool endsWithNewline;
     std::vector<PackedFile> files;  // in order of first mention
 };
 
-// Reads and checks a template; every licence is read and converted, every
-// other file is looked at (not read). 0, or -1 with a message printed.
+// NAME -> VALUE of --define, for the {define:NAME} placeholders (UTF-8).
+typedef std::map<std::string, std::string> Defines;
+
+// Reads and checks a template, first filling its {define:NAME}
+// placeholders; every licence is read and converted, every other file is
+// looked at (not read). 0, or -1 with a message printed for each problem
+// found.
 int32_t LoadTemplate(const std::string &path, const std::string &payloadFolder, int codePage,
-                     Template *out);
+                     const Defines &defines, Template *out);
 
 // The finished description (code page text, LF line ends) once every file
 // has its digest. 0, or -1 with a message printed.

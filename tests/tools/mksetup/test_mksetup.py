@@ -162,11 +162,11 @@ class RefusalTest(PackagerTest):
         ("T line without V line", GOOD.replace("V1.0\n", ""), None, [], ["setup.in:", "no V line"]),
         ("malformed I line", GOOD + "I{name:data/birds.db}x:birds.db\n", None, [],
          ["setup.in:7:", "I line"]),
-        ("character outside code page 1252", GOOD + "M\u03a9mega\n", None, [],
-         ["setup.in:7:", "code page 1252 cannot represent"]),
+        ("character outside code page 1252", GOOD + "M{size:licence.txt} \u03a9mega\n", None,
+         [], ["setup.in:7:21:", "code page 1252 cannot represent '\u03a9' (U+03A9)"]),
         ("licence outside code page 1252", GOOD,
-         {"licence.txt": "Accept?\n\u2603\n".encode(), "data/birds.db": b"x"}, [],
-         ["licence.txt:2:", "code page 1252 cannot represent"]),
+         {"licence.txt": "Accept?\n\u00fc\u2603\n".encode(), "data/birds.db": b"x"}, [],
+         ["licence.txt:2:2:", "code page 1252 cannot represent '\u2603' (U+2603)"]),
         ("byte neither UTF-8 nor code page 1252", None, None, [],
          ["setup.in:", "0x81", "neither UTF-8 nor code page 1252"]),
         ("HTTP URL without its '/'", GOOD, None, ["--http", "http://host/dat"],
@@ -179,9 +179,34 @@ class RefusalTest(PackagerTest):
          ["--http", "http://host/" + "d" * 237 + "/"], ["--http", "250 characters", "249"]),
         ("carry of an unnamed file", GOOD, None, ["--carry", "data/other.db"],
          ["--carry data/other.db", "names no such file"]),
-        ("unknown code page", GOOD, None, ["--codepage", "437"], ["--codepage 437"]),
         ("unknown architecture", GOOD, None, ["--arch", "arm64"],
          ["--arch arm64", "unknown architecture"]),
+        ("unknown code page", GOOD, None, ["--codepage", "437"], ["--codepage 437", "1250, 1251"]),
+        ("double-byte code page", GOOD, None, ["--codepage=932"],
+         ["--codepage 932", "double-byte", "'\\'"]),
+        ("Greek in the Cyrillic code page", GOOD.replace("TBirds", "T\u041f\u0442\u0438\u0446\u044b \u03a9"),
+         None, ["--codepage", "1251"], ["setup.in:1:8:", "code page 1251", "'\u03a9' (U+03A9)"]),
+        # Names Windows reserves or no Windows file system takes.
+        ("device name with a superscript digit", GOOD.replace(":birds.db:R", ":COM\u00b9.txt:R"),
+         None, [], ["setup.in:5:", "'COM\u00b9.txt' is a device name"]),
+        ("shortcut target of a device with a superscript", GOOD + "PBirds.lnk:lpt\u00b3.log\n",
+         None, [], ["setup.in:7:", "'lpt\u00b3.log' is a device name"]),
+        ("file name of 256 characters in 260 bytes",
+         GOOD.replace(":birds.db:R", ":" + "\u00df" * 255 + ".txt:R"), None, [],
+         ["setup.in:5:", "259 characters long", "at most 255"]),
+        # Placeholders that say what is wrong with them.
+        ("absolute placeholder path", GOOD + "M{size:/etc/hostname}\n", None, [],
+         ["setup.in:7:2:", "'/etc/hostname' is absolute"]),
+        ("placeholder closed by the next one",
+         GOOD.replace("{name:licence.txt}", "{name:licence.txt"), None, [],
+         ["setup.in:4:2:", "closing '}'"]),
+        # What the installer would do other than the publisher meant.
+        ("two targets differing in letter case",
+         GOOD + "I{name:licence.txt}:{size:licence.txt}:BIRDS.db\n", None, [],
+         ["setup.in:7:", "'BIRDS.db' is the one line 5 installs"]),
+        ("empty V line", GOOD.replace("V1.0", "V"), None, [], ["setup.in:2:", "without a version"]),
+        ("undefined define", GOOD.replace("V1.0", "V{define:VERSION}"), None, [],
+         ["setup.in:2:2:", "{define:VERSION} is not defined", "--define VERSION=VALUE"]),
         ("ready digest name with other bytes", GOOD + "I" + "0" * 32 + ":5:x.bin\n",
          {"licence.txt": b"Accept?", "data/birds.db": b"x", "0" * 32: b"other"}, [],
          ["00000000000000000000000000000000", "do not match its digest name"]),
@@ -247,10 +272,68 @@ class RefusalTest(PackagerTest):
             time.sleep(0.01)
         proc.send_signal(signal.SIGINT)
         err = proc.communicate(timeout=60)[1].decode()
-        self.assertNotEqual(proc.returncode, 0, err)
+        # Ended by the signal, as the calling shell needs to stop too.
+        self.assertEqual(proc.returncode, -signal.SIGINT, err)
         self.assertIn("interrupted", err)
         self.assertEqual(self.outputs(), [])
         self.assertFalse(os.path.exists(mirror))
+
+    def test_paths_the_system_will_not_look_at(self):
+        # The system's reason, not "no such file": a loop of links, and a
+        # folder that may not be entered (which root enters anyway).
+        product = Product(os.path.join(self.work, "product"))
+        payload = os.path.join(product.root, "data", "birds.db")
+        os.remove(payload)
+        os.symlink(payload, payload)
+        self.assertRefused(self.build(product), "setup.in:5:", "Too many levels of symbolic links")
+        os.remove(payload)
+        with self.subTest("folder without permission"):
+            if os.geteuid() == 0:
+                self.skipTest("root enters every folder")
+            with open(payload, "wb") as f:
+                f.write(b"x")
+            os.chmod(os.path.dirname(payload), 0)
+            try:
+                self.assertRefused(self.build(product), "setup.in:5:", "Permission denied")
+            finally:
+                os.chmod(os.path.dirname(payload), 0o755)
+        self.assertEqual(self.outputs(), [])
+
+    def test_output_that_cannot_be_written(self):
+        product = Product(os.path.join(self.work, "product"))
+        self.assertEqual(self.build(product).returncode, 0)
+        installer = os.path.join(self.work, "setup.exe")
+        for args in (["list", installer], ["build", product.template, "-o", installer]):
+            with self.subTest(args[0]), open("/dev/full", "w") as full:
+                proc = subprocess.run([MKSETUP, *args], stdout=full, stderr=subprocess.PIPE,
+                                      timeout=60)
+                self.assertRefused(proc, "standard output", "No space left on device")
+                self.assertEqual(proc.returncode, 1)
+        # A mirror on a full disk (here a file size limit) names the payload
+        # it could not copy, not a temporary file.
+        def limit_file_size():
+            import resource
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+        with open(os.path.join(product.root, "data", "birds.db"), "wb") as f:
+            f.write(bytes(2 << 20))
+        mirror = os.path.join(self.work, "mirror")
+        proc = subprocess.run([MKSETUP, "build", product.template, "-o", installer, "--carry",
+                               "none", "--http", "http://h/d/", "--mirror", mirror],
+                              capture_output=True, preexec_fn=limit_file_size, timeout=60)
+        self.assertRefused(proc, "--mirror", "the copy of data/birds.db", "File too large")
+        self.assertFalse(os.path.exists(mirror))
+
+    def test_every_problem_in_one_run(self):
+        template = ("TBirds\nV{define:V}\nF{name:data/birds.db\nI{name:gone}:1:a.txt\n"
+                    "I{name:data/birds.db}:{size:data/birds.db}:nul.txt\nM\u2603\n")
+        proc = self.build(Product(os.path.join(self.work, "product"), template))
+        lines = proc.stderr.decode().splitlines()
+        self.assertEqual(proc.returncode, 1)
+        self.assertEqual([line.split(": ")[1].rsplit("/", 1)[-1] for line in lines],
+                         ["setup.in:2:2", "setup.in:3:2", "setup.in:4:2", "setup.in:5",
+                          "setup.in:6:2"], lines)
+        self.assertEqual(self.outputs(), [])
 
     def test_payload_that_is_a_device(self):
         product = Product(os.path.join(self.work, "product"))
@@ -387,22 +470,95 @@ class OutputTest(PackagerTest):
                                                   for line in lines), lines)
                 for word in words:
                     self.assertIn(word, " ".join(lines))
-        # Description lines that build but do not do what they seem to.
-        for case, line, words in [
-                ("file on a skipped line", " I{name:data/birds.db}:{size:data/birds.db}:x.db",
-                 "ignores this line"),
-                ("shortcut without .lnk", "PBirds:birds.db", "does not end in .lnk")]:
+        # Descriptions that build but may not do what they seem to: a
+        # warning each, and with --strict an error and no output.
+        for case, template, options, words in [
+                ("file on a skipped line",
+                 GOOD + " I{name:data/birds.db}:{size:data/birds.db}:x.db\n", [],
+                 "setup.in:7: the installer ignores this line"),
+                ("shortcut without .lnk", GOOD + "PBirds:birds.db\n", [],
+                 "does not end in .lnk"),
+                ("files before any F line", GOOD.replace("FBirds\n", "") + "FBirds\n", [],
+                 "setup.in:4: I line before any F line"),
+                ("shortcut to a file nothing installs", GOOD + "PBirds.lnk:Birds.exe\n", [],
+                 "setup.in:7: no I line installs 'Birds.exe'"),
+                ("web installer with the built-in URLs", GOOD, ["--carry", "none"],
+                 "http://localhost/dat/ and ftp://localhost/private/dat/")]:
             with self.subTest(case):
-                product = Product(os.path.join(self.work, "product-" + case), GOOD + line + "\n")
-                proc = self.build(product)
+                product = Product(os.path.join(self.work, "product-" + case), template)
+                proc = self.build(product, *options)
                 self.assertEqual(proc.returncode, 0, proc.stderr)
                 self.assertEqual(proc.stderr.decode().count(words), 1, proc.stderr)
+                os.remove(os.path.join(self.work, "setup.exe"))
+                proc = self.build(product, *options, "--strict", "--quiet")
+                self.assertEqual(proc.returncode, 1, proc.stderr)
+                self.assertIn(words, proc.stderr.decode())
+                self.assertEqual(proc.stdout, b"")
+                self.assertEqual(self.outputs(), [])
         # A paragraph on one line wraps cleanly in the box: no warning.
         product = Product(os.path.join(self.work, "product-paragraph"), GOOD,
                           {"licence.txt": b"w" * 300 + b"\r\n\r\nAccept?\r\n",
                            "data/birds.db": b"x"})
         proc = self.build(product)
         self.assertEqual((proc.returncode, proc.stderr), (0, b""))
+
+    def test_defines_for_a_build_script(self):
+        # What a CI script does: the version from the command line, in any
+        # spelling of the options, a template from standard input, and
+        # nothing printed on success.
+        product = Product(os.path.join(self.work, "product"),
+                          GOOD.replace("V1.0", "V{define:VERSION}").replace(
+                              "MDone.", "M{define:NAME} {define:VERSION} is installed."))
+        mirror = os.path.join(self.work, "mirror")
+        with open(product.template, "rb") as template:
+            proc = subprocess.run(
+                [MKSETUP, "build", "-", "--payloads", product.root, "--define", "VERSION=1.4.2",
+                 "--define=NAME=Birds =x", "--strict", "--quiet", "--mirror=" + mirror,
+                 "-o", os.path.join(self.work, "setup.exe")],
+                stdin=template, capture_output=True, cwd=self.work, timeout=60)
+        self.assertEqual((proc.returncode, proc.stdout, proc.stderr), (0, b"", b""))
+        description = [read(os.path.join(mirror, n)) for n in os.listdir(mirror)
+                       if read(os.path.join(mirror, n)).startswith(b"TBirds")]
+        self.assertEqual(len(description), 1)
+        self.assertIn(b"\nV1.4.2\n", description[0])
+        self.assertIn(b"\nMBirds =x 1.4.2 is installed.\n", description[0])
+
+    def test_version_and_help(self):
+        version = self.mksetup("--version")
+        self.assertEqual(version.returncode, 0)
+        self.assertRegex(version.stdout.decode(), r"^mksetup \d+\.\d+ \(commit [0-9a-f]{7,}")
+        # Each command describes every option its usage line names.
+        for command, options in [
+                ("build", ["-o", "--payloads", "--carry", "--http", "--ftp", "--mirror",
+                           "--codepage", "--arch", "--define", "--strict", "--quiet"]),
+                ("set-urls", ["--http", "--ftp", "-o", "--strip-signature"]),
+                ("list", ["--codepage"]), ("keygen", ["--public"]), ("sign-latest", ["-o"])]:
+            with self.subTest(command):
+                runs = [self.mksetup(command, "-h"), self.mksetup(command, "x", "--help"),
+                        self.mksetup("help", command)]
+                self.assertEqual({(p.returncode, p.stdout) for p in runs}, {(0, runs[0].stdout)})
+                described = [line.split()[0].rstrip(",") for line in
+                             runs[0].stdout.decode().splitlines() if line.startswith("  ")]
+                self.assertTrue(set(options) <= set(described), described)
+
+    def test_common_tools_read_every_resource(self):
+        # objdump -p walks the whole resource directory: every carried
+        # file's resource is listed.
+        objdump = shutil.which("i686-w64-mingw32-objdump")
+        if objdump is None:
+            self.skipTest("no i686-w64-mingw32-objdump")
+        product = self.product()
+        self.assertEqual(self.build(product).returncode, 0)
+        installer = os.path.join(self.work, "setup.exe")
+        names = [line.split()[1].upper()
+                 for line in self.mksetup("list", installer).stdout.decode().splitlines()
+                 if line.split()[0] in ("description", "licence", "file")
+                 and "empty" not in line.split()]
+        dump = subprocess.run([objdump, "-p", installer], capture_output=True, timeout=60)
+        self.assertEqual(dump.returncode, 0, dump.stderr)
+        for name in names:
+            self.assertIn(name, dump.stdout.decode())
+        self.assertNotIn(b"Corrupt", dump.stdout)
 
     def test_licence_that_is_also_a_payload(self):
         # The licence box gets the text in the code page; the file installed
@@ -434,6 +590,43 @@ class OutputTest(PackagerTest):
         self.assertEqual(proc.returncode, 0, proc.stderr)
         self.assertEqual(read(os.path.join(self.work, "a.exe")),
                          read(os.path.join(self.work, "b.exe")))
+
+    def test_code_pages(self):
+        # A description and a licence in the script of each code page come
+        # out in that code page, from UTF-8 or from text already in it; the
+        # listing shows the names again as they were written.
+        for page, name, licence in [
+                (1250, "Pta\u0144ki \u017c\u00f3\u0142te", "Zgadzasz si\u0119? \u0104\u0106\u0118\u0141\u0143\u00d3\u015a\u0179\u017b"),
+                (1251, "\u041f\u0442\u0438\u0446\u044b", "\u041f\u0440\u0438\u043d\u0438\u043c\u0430\u0435\u0442\u0435? \u0401\u0451\u0404\u0454\u2116"),
+                (1253, "\u03a0\u03bf\u03c5\u03bb\u03b9\u03ac", "\u0391\u03c0\u03bf\u03b4\u03ad\u03c7\u03b5\u03c3\u03c4\u03b5; \u0386\u038f\u03b0"),
+                (874, "\u0e19\u0e01", "\u0e22\u0e2d\u0e21\u0e23\u0e31\u0e1a\u0e44\u0e2b\u0e21 \u0e3f\u0e5b"),
+                (1254, "Ku\u015flar", "Kabul ediyor musunuz? \u011e\u0130\u015e"),
+                (1255, "\u05e6\u05d9\u05e4\u05d5\u05e8\u05d9\u05dd", "\u05de\u05e1\u05db\u05d9\u05dd? \u20aa"),
+                (1256, "\u0637\u064a\u0648\u0631", "\u0645\u0648\u0627\u0641\u0642\u061f"),
+                (1257, "Pauk\u0161\u010diai", "Sutinkate? \u0112\u0101\u0136"),
+                (1258, "Chim \u0110\u01b0\u01a1ng", "\u0102n \u01b0 \u01a1 kh\u00f4ng? \u20ab")]:
+            template = GOOD.replace("TBirds", "T" + name).replace(
+                ":birds.db:R", ":" + name + ".db:R").replace("MDone.", "M" + licence)
+            files = {"licence.txt": (licence + "\r\n").encode(), "data/birds.db": b"x"}
+            for case, raw in [("UTF-8", template.encode()),
+                              ("code page", template.encode("cp%d" % page))]:
+                with self.subTest(page=page, written=case):
+                    product = Product(os.path.join(self.work, "p%d%s" % (page, case[0])),
+                                      files=files, raw_template=raw)
+                    mirror = os.path.join(self.work, "mirror%d%s" % (page, case[0]))
+                    out = "setup%d%s.exe" % (page, case[0])
+                    proc = self.build(product, "--codepage", str(page), "--mirror", mirror, out=out)
+                    self.assertEqual(proc.returncode, 0, proc.stderr)
+                    stored = {read(os.path.join(mirror, n)) for n in os.listdir(mirror)}
+                    description = [d for d in stored if d.startswith(b"T")][0]
+                    self.assertTrue(description.startswith(
+                        ("T%s\nV1.0\n" % name).encode("cp%d" % page)), description)
+                    self.assertTrue(description.endswith(
+                        (":%s.db:R\nM%s\n" % (name, licence)).encode("cp%d" % page)), description)
+                    self.assertIn((licence + "\r\n").encode("cp%d" % page), stored)
+                    listed = self.mksetup("list", os.path.join(self.work, out), "--codepage=%d" % page)
+                    self.assertEqual(listed.stdout, proc.stdout)
+                    self.assertIn(" %s.db\n" % name, listed.stdout.decode())
 
     def test_cp1252_template_is_read_as_such(self):
         utf8 = self.product()

@@ -10,7 +10,11 @@
 
 #include "setup/baseurls.h"
 #include "tools/mksetup/codepage.h"
+#include "tools/mksetup/baseurl.h"
+#include "tools/mksetup/commands.h"
 #include "tools/mksetup/installer.h"
+#include "tools/mksetup/listing.h"
+#include "tools/mksetup/stringtable.h"
 #include "tools/mksetup/platform.h"
 #include "tools/mksetup/template.h"
 #include "wfs/sha1.h"

@@ -1,4 +1,4 @@
-#include "tools/mksetup/latestcmd.h"
+#include "tools/mksetup/commands.h"
 
 #include <stdio.h>
 #include <string.h>

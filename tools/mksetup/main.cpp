@@ -12,8 +12,7 @@
 #endif
 
 #include "mksetup_version.h"
-#include "tools/mksetup/installer.h"
-#include "tools/mksetup/latestcmd.h"
+#include "tools/mksetup/commands.h"
 #include "tools/mksetup/platform.h"
 
 namespace {

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/mksetup/baseurl.h"
+#include "tools/mksetup/commands.h"
 #include "tools/mksetup/installer.h"
+#include "tools/mksetup/stringtable.h"
 #include "tools/mksetup/platform.h"
 
 namespace {

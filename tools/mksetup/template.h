@@ -51,6 +51,10 @@ int32_t LoadTemplate(const std::string &path, const std::string &payloadFolder, 
 // has its digest. 0, or -1 with a message printed.
 int32_t FillDescription(const Template &tmpl, std::string *description);
 
+// "path:line" of a template line and, when at is a byte offset in the
+// line, ":column" (in characters, counted from 1): where a message points.
+std::string Where(const Template &tmpl, size_t line, size_t at = std::string::npos);
+
 // Index of the file a --carry PATH names, or -1.
 int32_t FindFile(const Template &tmpl, const std::string &path);
 

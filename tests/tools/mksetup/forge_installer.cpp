@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tools/mksetup/installer.h"
+#include "tools/mksetup/stringtable.h"
 #include "tools/mksetup/platform.h"
 #include "wfs/digest.h"
 #include "wfs/sha1.h"

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "tools/mksetup/latestcmd.h"
+#include "tools/mksetup/commands.h"
 
 int main(int argc, char **argv) {
     if (argc >= 2 && strcmp(argv[1], "keygen") == 0)

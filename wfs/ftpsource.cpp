@@ -97,13 +97,9 @@ int32_t OpenWide(LPCOLESTR path) {
 }
 
 int32_t FtpOpen(const char *path) {
-    BSTR wide;
+    WideText wide;
     int32_t result = NetSourceWideName(&net, path, &wide);
-    if (result != 0)
-        return result;
-    result = OpenWide(wide);
-    SysFreeString(wide);
-    return result;
+    return result != 0 ? result : OpenWide(wide.text);
 }
 
 using Entries = NetSourceEntries<&net>;

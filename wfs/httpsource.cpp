@@ -41,13 +41,9 @@ int32_t OpenWide(LPCOLESTR url) {
 }
 
 int32_t HttpOpen(const char *url) {
-    BSTR wide;
+    WideText wide;
     int32_t result = NetSourceWideName(&net, url, &wide);
-    if (result != 0)
-        return result;
-    result = OpenWide(wide);
-    SysFreeString(wide);
-    return result;
+    return result != 0 ? result : OpenWide(wide.text);
 }
 
 void HttpShutdown(void) {

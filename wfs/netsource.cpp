@@ -68,14 +68,15 @@ void NetSourceStop(NetSource *source) {
     SourceErrorClear(&source->failure);
 }
 
-int32_t NetSourceWideName(NetSource *source, const char *name, BSTR *wide) {
+int32_t NetSourceWideName(NetSource *source, const char *name, WideText *wide) {
     SourceErrorClear(&source->failure);
     if (!name)
         return E_POINTER;
     BSTR made = AnsiToBstr(name);
     if (!made)
         return E_OUTOFMEMORY;
-    *wide = made;
+    SysFreeString(wide->text);
+    wide->text = made;
     return 0;
 }
 

@@ -113,10 +113,16 @@ void NetSourceDropStream(NetSource *source);
 // Drops the stream and the node, and forgets the last failure.
 void NetSourceStop(NetSource *source);
 
+// A wide text that is freed with its holder.
+struct WideText {
+    BSTR text = nullptr;
+    ~WideText() { SysFreeString(text); }
+};
+
 // Clears the failure, then gives the wide form of name (8-bit text) in
-// *wide, for SysFreeString. 0; E_POINTER for a null name, E_OUTOFMEMORY
-// when it does not convert (*wide untouched on failure).
-int32_t NetSourceWideName(NetSource *source, const char *name, BSTR *wide);
+// *wide. 0; E_POINTER for a null name, E_OUTOFMEMORY when it does not
+// convert (*wide untouched on failure).
+int32_t NetSourceWideName(NetSource *source, const char *name, WideText *wide);
 
 // The table entries of a download source that differ only by its state.
 template <NetSource *source>

@@ -44,6 +44,8 @@ char description[kMaxDescriptionBytes + 1];
 ProductLines productLines;
 const char *productName;
 const char *productVersion;
+// The digest name of the description carried out, for the record.
+char descriptionName[kDigestNameLength + 1];
 
 void LoadBaseUrl(UINT entry, char *url, const char *fallback) {
     if (LoadStringA(setupInstance, entry, url, kUrlSize - 1) <= 0)
@@ -168,9 +170,11 @@ int32_t WriteRegistryRecord(void) {
         SetupError("Can't enter registry information", ErrorText(status));
         return -1;
     }
-    status = SetStringValue(key, "Version", productVersion != nullptr ? productVersion : "");
+    status = SetStringValue(key, kRecordVersion, productVersion != nullptr ? productVersion : "");
     if (status == ERROR_SUCCESS)
-        status = SetStringValue(key, "Dir", destinationFolder);
+        status = SetStringValue(key, kRecordFolder, destinationFolder);
+    if (status == ERROR_SUCCESS)
+        status = SetStringValue(key, kRecordDescription, descriptionName);
     if (status != ERROR_SUCCESS)
         SetupError("Can't enter registry information", ErrorText(status));
     RegCloseKey(key);
@@ -191,6 +195,7 @@ int32_t RunSetup(const char *commandLine) {
     if (FindDescription(commandLine, &digest) < 0 || ReadDescription(&digest, &length) < 0 ||
         CheckVersionPresent(length) < 0 || CarryOutLines(length) < 0)
         return -1;
+    DigestToName(&digest, descriptionName);
 
     StatusWinClose();
     messageOwner = nullptr;

@@ -21,6 +21,12 @@ enum {
 
 // The product's record: this key path, then the product name (T line).
 constexpr char kProductKeyPrefix[] = "Software\\Quillon\\Update\\Programs\\";
+// The record's values, in the order the installer writes them: the V
+// line's text, the destination folder, and the digest name of the
+// description carried out (which the updater compares with LATEST).
+constexpr char kRecordVersion[] = "Version";
+constexpr char kRecordFolder[] = "Dir";
+constexpr char kRecordDescription[] = "Description";
 // The programs folder when the current user has no "ProgramFilesDir".
 constexpr char kDefaultProgramFiles[] = "C:\\Program Files";
 

@@ -84,6 +84,15 @@ MKSETUP = os.path.join(BUILD, "tools", "mksetup-native", "tools", "mksetup", "mk
 ARCH = os.environ.get("E2E_ARCH", "x86")
 
 
+def description_name(exe: str) -> str:
+    """The digest name of the description an installer carries, which its
+    record names as "Description"."""
+    listing = subprocess.run([MKSETUP, "list", exe], check=True, capture_output=True,
+                             text=True).stdout
+    return next(line.split(" ")[1] for line in listing.splitlines()
+                if line.startswith("description "))
+
+
 def names(name: str, folder: str = "") -> dict:
     """File name -> (digest name, size) of what an installer's description
     names, from the packager's listing; the description as "description"."""

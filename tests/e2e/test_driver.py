@@ -2,7 +2,7 @@
 T, V and M lines, the registry record and the error boxes."""
 import unittest
 
-from e2e import KEY, InstallerTest, installer, names
+from e2e import KEY, InstallerTest, description_name, installer, names
 
 INVALID = "Invalid setup description file"
 
@@ -13,13 +13,14 @@ class DriverTest(InstallerTest):
         self.assertCleanRun(run)
         self.assertEqual(len(run.boxes), 1)
         self.assertBox(run.boxes[0], "Demo Setup", "Demo installed.", "information")
-        self.assertEqual(run.registry_values(KEY + "Demo"), {"Version": "2.0", "Dir": ""})
+        self.assertEqual(run.registry_values(KEY + "Demo"), {"Version": "2.0", "Dir": "", "Description": description_name(installer("demo_setup"))})
 
     def test_crlf_lines_comments_and_unknown_letters(self):
         run = self.run_installer(installer("crlf_setup"), "press OK")
         self.assertCleanRun(run)
         self.assertBox(run.boxes[0], "Crlf Setup", "With CR LF.", "information")
-        self.assertEqual(run.registry_values(KEY + "Crlf"), {"Version": "3.0", "Dir": ""})
+        self.assertEqual(run.registry_values(KEY + "Crlf"), {"Version": "3.0", "Dir": "",
+                          "Description": description_name(installer("crlf_setup"))})
 
     def test_a_later_title_renames_boxes_and_key(self):
         run = self.run_installer(installer("two_titles_setup"), "press OK\npress OK")
@@ -27,7 +28,9 @@ class DriverTest(InstallerTest):
         self.assertEqual([(b["caption"], b["text"]) for b in run.boxes],
                          [("First Setup", "One."), ("Second Setup", "Two.")])
         self.assertEqual(run.registry_values(KEY + "First"), {})
-        self.assertEqual(run.registry_values(KEY + "Second"), {"Version": "2.0", "Dir": ""})
+        self.assertEqual(run.registry_values(KEY + "Second"),
+                         {"Version": "2.0", "Dir": "",
+                          "Description": description_name(installer("two_titles_setup"))})
 
     def test_refusals(self):
         # (installer, arguments, boxes seen before the refusal, message)

@@ -8,7 +8,7 @@ import subprocess
 import sys
 import unittest
 
-from e2e import ACCEPT_ALL, ARCH, KEY, MKSETUP, InstallerTest
+from e2e import ACCEPT_ALL, ARCH, KEY, MKSETUP, InstallerTest, description_name
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "net"))
 import ftpfixture  # noqa: E402
@@ -61,7 +61,7 @@ class PublishTest(InstallerTest):
         self.assertEqual(proc.returncode, 0, proc.stderr)
         return exe
 
-    def assertInstalled(self, run):
+    def assertInstalled(self, run, exe):
         self.assertCleanRun(run)
         self.assertEqual(run.boxes[-1]["text"], "Finch is installed.")
         folder = run.drive_c("Program Files", "Finch")
@@ -70,13 +70,15 @@ class PublishTest(InstallerTest):
             with open(os.path.join(folder, os.path.basename(name)), "rb") as f:
                 self.assertEqual(f.read(), data, name)
         self.assertEqual(run.registry_values(KEY + "Finch"),
-                         {"Version": "3.1", "Dir": "C:\\Program Files\\Finch"})
+                         {"Version": "3.1", "Dir": "C:\\Program Files\\Finch",
+                          "Description": description_name(exe)})
         link = run.drive_c("users", os.environ.get("USER", "root"), "AppData", "Roaming",
                            "Microsoft", "Windows", "Start Menu", "Programs", "Finch.lnk")
         self.assertTrue(os.path.exists(link), link)
 
     def test_full_installer(self):
-        self.assertInstalled(self.run_installer(self.package("setup.exe"), ACCEPT_ALL))
+        exe = self.package("setup.exe")
+        self.assertInstalled(self.run_installer(exe, ACCEPT_ALL), exe)
 
     def test_web_installer_from_its_mirror(self):
         for source in ["nginx", "vsftpd"]:
@@ -105,7 +107,7 @@ class PublishTest(InstallerTest):
                 proc = self.mksetup("set-urls", web, "--http", f"http://{http}/dat/",
                                     "--ftp", f"ftp://{ftp}/dat/", "-o", exe)
                 self.assertEqual(proc.returncode, 0, proc.stderr)
-                self.assertInstalled(self.run_installer(exe, ACCEPT_ALL))
+                self.assertInstalled(self.run_installer(exe, ACCEPT_ALL), exe)
 
     def test_signed_installer(self):
         exe = self.package("setup.exe")
@@ -116,7 +118,7 @@ class PublishTest(InstallerTest):
         signed = os.path.join(self.work, "signed.exe")
         subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", exe,
                         "-out", signed], check=True, capture_output=True)
-        self.assertInstalled(self.run_installer(signed, ACCEPT_ALL))
+        self.assertInstalled(self.run_installer(signed, ACCEPT_ALL), signed)
 
         moved = os.path.join(self.work, "moved.exe")
         proc = self.mksetup("set-urls", signed, "--http", "http://127.0.0.1:8/dat/", "-o", moved)

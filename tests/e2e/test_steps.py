@@ -5,7 +5,7 @@ import os
 import unittest
 
 from e2e import (ACCEPT_ALL, FOLDER_FIELD, KEY, LINKINFO, SAMPLE, SAMPLE_FILES, SAMPLE_MESSAGE,
-                 InstallerTest, installer, names, payload)
+                 InstallerTest, description_name, installer, names, payload)
 
 # The files of big_setup, in the order it installs them.
 BIG_FILES = [f"part{i:02}.bin" for i in range(1, 13)]
@@ -36,7 +36,8 @@ class SampleTest(InstallerTest):
         self.assertEqual(info, ["C:\\Program Files\\Kestrin\\Kestrin.exe",
                                 "C:\\Program Files\\Kestrin", "Kestrin.lnk"])
         self.assertEqual(run.registry_values(KEY + "Kestrin"),
-                         {"Version": "1.2", "Dir": "C:\\Program Files\\Kestrin"})
+                         {"Version": "1.2", "Dir": "C:\\Program Files\\Kestrin",
+                          "Description": description_name(installer("kestrin_setup", SAMPLE))})
 
         # A second run finds every file in place and writes none of them.
         times = {n: os.stat(os.path.join(self.kestrin_dir(run), n)).st_mtime_ns for n in SAMPLE_FILES}

@@ -13,7 +13,7 @@ import sys
 import unittest
 
 from e2e import (ACCEPT_ALL, FOLDER_FIELD, KEY, MKSETUP, SAMPLE, SAMPLE_FILES, InstallerTest,
-                 payload)
+                 description_name, payload)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -31,7 +31,8 @@ class Wow64Test(InstallerTest):
         for name in SAMPLE_FILES:
             with open(run.drive_c("Program Files", "Kestrin", name), "rb") as f:
                 self.assertEqual(f.read(), payload(name), name)
-        self.assertEqual(run.registry_values(KEY + "Kestrin"), {"Version": "1.2", "Dir": folder})
+        self.assertEqual(run.registry_values(KEY + "Kestrin"), {"Version": "1.2", "Dir": folder,
+                                                               "Description": description_name(exe)})
 
 
 if __name__ == "__main__":

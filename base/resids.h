@@ -20,6 +20,16 @@
 // The type of the data resources (the carried files and the description),
 // named by their upper-case digest names; the system's RT_RCDATA.
 #define DATA_RESOURCE_TYPE 10
+// The updater's configuration besides the base URLs (which it takes from
+// entries 121 and 122, as the installer does): resources of that type
+// under these names, which no digest name is as short as. The product
+// name holds the T line's bytes as the description has them, without a
+// terminating zero; the key's form is in setup/updaterules.h. The
+// licences are the digest names of the licences that the description the
+// updater came with shows, one after the other without separators.
+#define UPDATE_PRODUCT_NAME "UPDATEPRODUCT"
+#define UPDATE_KEY_NAME "UPDATEKEY"
+#define UPDATE_LICENCES_NAME "UPDATELICENCES"
 
 // Controls of DIR_DIALOG, the destination folder dialog.
 #define IDC_FOLDER_FIELD 100

@@ -41,7 +41,9 @@ void CopyError(const char *message, const char *detail) {
         SetupError(message, detail);
 }
 
-void ShowStatus(const char *fileName) {
+}  // namespace
+
+void ShowInstallStatus(const char *fileName) {
     // The caller has checked that the name fits the path limit.
     char text[kMessageSize];
     wsprintfA(text, "Installing %s", fileName);
@@ -54,6 +56,8 @@ void ShowStatus(const char *fileName) {
         StatusWinSetText(text);
     }
 }
+
+namespace {
 
 // The SHA-1 digest of a file's contents; false when it cannot be read.
 bool DigestFile(const char *fileName, Digest *digest) {
@@ -78,16 +82,24 @@ bool DigestFile(const char *fileName, Digest *digest) {
     return true;
 }
 
-// A file of that name, length and digest needs no copy.
-bool IsInPlace(const InstallLine *line) {
+}  // namespace
+
+bool HasContents(const char *path, const InstallLine *line) {
     WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (!GetFileAttributesExA(line->fileName, GetFileExInfoStandard, &attributes) ||
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &attributes) ||
         (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
         attributes.nFileSizeLow != line->size)
         return false;
     Digest digest;
-    return DigestFile(line->fileName, &digest) && DigestEqual(&digest, &line->digest);
+    return DigestFile(path, &digest) && DigestEqual(&digest, &line->digest);
 }
+
+// A file of that name, length and digest needs no copy.
+bool IsFileInPlace(const InstallLine *line) {
+    return HasContents(line->fileName, line);
+}
+
+namespace {
 
 // format holds one %s and at most 31 other characters; fileName fits the
 // path limit.
@@ -167,9 +179,9 @@ int32_t CopyData(HANDLE file, const InstallLine *line) {
     return 0;
 }
 
-// Whether the file in place could be opened for writing now, as replacing
-// it will need; on failure the system's last error tells why.
-bool CanReplace(const char *name) {
+}  // namespace
+
+bool CanReplaceFile(const char *name) {
     HANDLE file =
         CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -177,6 +189,8 @@ bool CanReplace(const char *name) {
     CloseHandle(file);
     return true;
 }
+
+namespace {
 
 // Closes the verified replacement, *file, and moves it over the old file;
 // *file is closed and set to none on every path. The bytes reach the disk
@@ -216,7 +230,7 @@ int32_t InstallFile(const InstallLine *line) {
     ReplacementPath(line->fileName, replacement);
     const char *target = replacing ? replacement : line->fileName;
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (replacing && !CanReplace(line->fileName)) {
+    if (replacing && !CanReplaceFile(line->fileName)) {
         FileError("Can't open file '%s' for writing", line->fileName, LastErrorText());
     } else if ((file = CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr)) == INVALID_HANDLE_VALUE) {
@@ -240,6 +254,30 @@ int32_t InstallFile(const InstallLine *line) {
 
 }  // namespace
 
+int32_t DownloadToFile(const InstallLine *line, const char *path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        FileError("Can't open file '%s' for writing", line->fileName, LastErrorText());
+        return -1;
+    }
+    int32_t status = -1;
+    if (WfsOpen(&line->digest) < 0) {
+        FileError("Can't find data for file '%s'", line->fileName, WfsLastError());
+    } else if (CopyData(file, line) == 0) {
+        if (FlushFileBuffers(file))
+            status = 0;
+        else
+            CopyError("Error writing output file", LastErrorText());
+    }
+    CloseHandle(file);
+    if (status < 0) {
+        DeleteFileA(path);
+        (void)WfsClose();  // releases a data resource left open; harmless otherwise
+    }
+    return status;
+}
+
 int32_t RunInstallStep(char *argument) {
     InstallLine line;
     if (ParseInstallLine(argument, &line) < 0) {
@@ -250,13 +288,13 @@ int32_t RunInstallStep(char *argument) {
         SetupError("Can't open file for writing", ErrorText(ERROR_FILENAME_EXCED_RANGE));
         return line.required ? -1 : 0;
     }
-    ShowStatus(line.fileName);
+    ShowInstallStatus(line.fileName);
     StatusWinSetProgress(0, (int32_t)line.size);
     // A replacement left behind by a run that was killed mid-copy.
     char replacement[kReplacementPathSize];
     ReplacementPath(line.fileName, replacement);
     DeleteFileA(replacement);
-    if (IsInPlace(&line)) {
+    if (IsFileInPlace(&line)) {
         StatusWinSetProgress((int32_t)line.size, (int32_t)line.size);
         return 0;
     }

@@ -1,4 +1,4 @@
-// The installer's process entry, in place of the C runtime's start-up code.
+// The installer's process entry (and the updater's), in place of the C runtime's start-up code.
 // That code parses arguments, runs constructors, registers unwind tables and
 // sets up thread-local storage and pseudo relocations for the runtime's own
 // uses; the installer needs none of it (it has no static constructors and

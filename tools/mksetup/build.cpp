@@ -9,14 +9,19 @@
 #include <vector>
 
 #include "setup/baseurls.h"
+#include "setup/description.h"
+#include "setup/updaterules.h"
 #include "tools/mksetup/codepage.h"
 #include "tools/mksetup/baseurl.h"
 #include "tools/mksetup/commands.h"
 #include "tools/mksetup/installer.h"
+#include "tools/mksetup/latestfile.h"
 #include "tools/mksetup/listing.h"
+#include "tools/mksetup/placeholders.h"
 #include "tools/mksetup/stringtable.h"
 #include "tools/mksetup/platform.h"
 #include "tools/mksetup/template.h"
+#include "tools/mksetup/updater.h"
 #include "wfs/sha1.h"
 
 namespace {
@@ -28,6 +33,8 @@ const uint64_t kPageAlignAbove = 1 << 20;
 
 struct BuildOptions {
     std::string templatePath, output, payloads, http, ftp, mirror;
+    std::string updaterKeyFile;  // --updater, or release's --key
+    std::string signingKeyFile;  // release's --key
     std::string carry = "all";
     int codePage = 1252;
     Arch arch = kArchX86;
@@ -38,7 +45,10 @@ struct BuildOptions {
 const char kUsage[] =
     "usage: mksetup build TEMPLATE -o OUT.exe [--payloads DIR] [--carry all|none|PATH[,PATH...]]\n"
     "                     [--http URL] [--ftp URL] [--mirror DIR] [--codepage N] [--arch x86|x64]\n"
-    "                     [--define NAME=VALUE]... [--strict] [--quiet]";
+    "                     [--define NAME=VALUE]... [--updater PUBFILE] [--strict] [--quiet]";
+
+const char kReleaseUsage[] =
+    "usage: mksetup release TEMPLATE --key KEYFILE --mirror DIR -o OUT.exe [build options]";
 
 // The value of an option that takes one.
 int32_t ParseValueOption(const std::string &name, const std::string &value, BuildOptions *options) {
@@ -48,6 +58,8 @@ int32_t ParseValueOption(const std::string &name, const std::string &value, Buil
                         : name == "--http"     ? &options->http
                         : name == "--ftp"      ? &options->ftp
                         : name == "--mirror"   ? &options->mirror
+                        : name == "--updater"  ? &options->updaterKeyFile
+                        : name == "--key"      ? &options->signingKeyFile
                                                : nullptr;
     if (text != nullptr) {
         *text = value;
@@ -75,15 +87,18 @@ int32_t ParseValueOption(const std::string &name, const std::string &value, Buil
     return 0;
 }
 
-int32_t ParseOptions(int argc, char **argv, BuildOptions *options) {
-    static const char *const kValueOptions[] = {"-o",         "--payloads", "--carry",
-                                                "--http",     "--ftp",      "--mirror",
-                                                "--codepage", "--arch",     "--define"};
+// release takes build's options and --key.
+int32_t ParseOptions(int argc, char **argv, bool release, BuildOptions *options) {
+    static const char *const kValueOptions[] = {
+        "-o",     "--payloads", "--carry", "--http",    "--ftp",   "--mirror",
+        "--codepage", "--arch", "--define", "--updater", "--key"};
+    const char *usage = release ? kReleaseUsage : kUsage;
     for (int i = 0; i < argc; i++) {
         std::string arg = argv[i];
         bool takesValue =
             std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
-                         [&](const char *o) { return arg == o; }) != std::end(kValueOptions);
+                         [&](const char *o) { return arg == o; }) != std::end(kValueOptions) &&
+            (arg != "--key" || release);
         if (takesValue && i + 1 < argc) {
             if (ParseValueOption(arg, argv[++i], options) < 0)
                 return -1;
@@ -92,11 +107,15 @@ int32_t ParseOptions(int argc, char **argv, BuildOptions *options) {
         } else if ((arg[0] != '-' || arg == "-") && options->templatePath.empty()) {
             options->templatePath = arg;
         } else {
-            return Fail("%s: unknown option or missing value\n%s", argv[i], kUsage);
+            return Fail("%s: unknown option or missing value\n%s", argv[i], usage);
         }
     }
-    if (options->templatePath.empty() || options->output.empty())
-        return Fail("%s", kUsage);
+    if (options->templatePath.empty() || options->output.empty() ||
+        (release && (options->signingKeyFile.empty() || options->mirror.empty())))
+        return Fail("%s", usage);
+    // A release's updater checks LATEST against the key that signs it.
+    if (release && options->updaterKeyFile.empty())
+        options->updaterKeyFile = options->signingKeyFile;
     if ((!options->http.empty() && CheckBaseUrl("--http", options->http, "http") < 0) ||
         (!options->ftp.empty() && CheckBaseUrl("--ftp", options->ftp, "ftp") < 0))
         return -1;
@@ -295,13 +314,109 @@ int32_t CheckOptionPaths(const BuildOptions &options) {
     return 0;
 }
 
-int32_t Build(const BuildOptions &options) {
+// A file of the build's own, removed when the build ends.
+struct TemporaryFile {
+    std::string path;
+    ~TemporaryFile() {
+        if (!path.empty())
+            RemoveFile(path);
+    }
+};
+
+// How the updater's file is named in the template's file list. A template
+// names its own files first, so this one is found only by its own line.
+const char kUpdaterPath[] = "<updater>";
+
+// The text of the description's last line starting with letter, or "".
+std::string LastLineText(const std::string &description, char letter) {
+    std::string found;
+    for (size_t start = 0; start < description.size();) {
+        size_t end = description.find('\n', start);
+        if (end == std::string::npos)
+            end = description.size();
+        if (description[start] == letter)
+            found = description.substr(start + 1, end - start - 1);
+        start = end + 1;
+    }
+    return found;
+}
+
+// Whether the template has an I line that installs a file of that name.
+bool InstallsFileNamed(const std::string &description, const char *name) {
+    std::string text = description;
+    LineCursor cursor = {&text[0], (uint32_t)text.size(), 0};
+    for (char *line = NextLine(&cursor); line != nullptr; line = NextLine(&cursor)) {
+        InstallLine install;
+        if (line[0] == 'I' && ParseInstallLine(line + 1, &install) == 0 &&
+            FoldCase(install.fileName) == FoldCase(name))
+            return true;
+    }
+    return false;
+}
+
+// --updater: writes the configured updater beside the output and adds it
+// to the template as one more payload, installed as update.exe by an I line
+// after the template's last I line (or its last F line), so that it lands
+// in the product folder.
+int32_t AddUpdater(Template *tmpl, const BuildOptions &options, TemporaryFile *file) {
+    UpdaterSettings settings;
+    std::string description;
+    if (LoadUpdaterKey(options.updaterKeyFile, &settings.key) < 0 ||
+        FillDescription(*tmpl, &description) < 0)
+        return -1;
+    if (InstallsFileNamed(description, kUpdaterFileName))
+        return Fail("%s: installs a file named %s, which --updater adds", tmpl->path.c_str(),
+                    kUpdaterFileName);
+    settings.product = LastLineText(description, 'T');
+    // Licences are read already; the updater compares a new release's with
+    // these.
+    for (const PackedFile &file : tmpl->files)
+        if (file.licence) {
+            Sha1Context sha1;
+            Sha1Init(&sha1);
+            Sha1Update(&sha1, file.text.data(), file.text.size());
+            Sha1Final(&sha1);
+            Digest digest;
+            DigestFromHash(&sha1, &digest);
+            settings.licences += NameOf(digest);
+        }
+    settings.http = options.http;
+    settings.ftp = options.ftp;
+    file->path = options.output + ".updater.part";
+    uint64_t size = 0;
+    if (WriteUpdater(options.arch, settings, file->path) < 0)
+        return -1;
+    if (StatPath(file->path, &size) != kRegularFile)
+        return Fail("%s: cannot read: %s", file->path.c_str(), LastSystemError().c_str());
+    PackedFile packed = {};
+    packed.path = kUpdaterPath;
+    packed.diskPath = file->path;
+    packed.size = size;
+    tmpl->files.push_back(packed);
+    size_t at = tmpl->lines.size();
+    for (char letter : {'F', 'I'})
+        for (size_t i = 0; i < tmpl->lines.size(); i++)
+            if (!tmpl->lines[i].empty() && tmpl->lines[i][0] == letter)
+                at = i + 1;
+    std::string line = std::string("I") + kPlaceholderName + kUpdaterPath + "}:" +
+                       kPlaceholderSize + kUpdaterPath + "}:" + kUpdaterFileName;
+    tmpl->lines.insert(tmpl->lines.begin() + (ptrdiff_t)at, line);
+    tmpl->refused.insert(tmpl->refused.begin() + (ptrdiff_t)at, false);
+    return 0;
+}
+
+// Builds the installer (and the mirror); *descriptionName is set to the
+// description's digest name.
+int32_t Build(const BuildOptions &options, std::string *descriptionName) {
     Template tmpl;
     std::vector<bool> carried;
     if (CheckOptionPaths(options) < 0 ||
         LoadTemplate(options.templatePath, options.payloads, options.codePage, options.defines,
                      &tmpl) < 0 ||
-        CheckOutputIsNew(tmpl, options.output) < 0 ||
+        CheckOutputIsNew(tmpl, options.output) < 0)
+        return -1;
+    TemporaryFile updater;
+    if ((!options.updaterKeyFile.empty() && AddUpdater(&tmpl, options, &updater) < 0) ||
         ChooseCarried(tmpl, options.carry, &carried) < 0)
         return -1;
     WarnAboutBuiltInUrls(tmpl, carried, options);
@@ -389,15 +504,15 @@ int32_t Build(const BuildOptions &options) {
     PackedFile descriptionFile = {};
     if (pack(&descriptionFile, true, &description) < 0)
         return -1;
-    std::string descriptionName = NameOf(descriptionFile.digest);
-    entries[kDescriptionEntry - kStringBlockFirst] = descriptionName;
+    *descriptionName = NameOf(descriptionFile.digest);
+    entries[kDescriptionEntry - kStringBlockFirst] = *descriptionName;
     std::vector<unsigned char> block = EncodeStringBlock(entries);
     if (writer.Write(block.data(), (uint32_t)block.size()) < 0 || writer.EndResource() < 0)
         return -1;
     for (size_t i = 0; i < tmpl.files.size(); i++)
         if (slot[i] != SIZE_MAX)
             writer.SetName(slot[i], DigestResourceName(NameOf(tmpl.files[i].digest)));
-    writer.SetName(descriptionSlot, DigestResourceName(descriptionName));
+    writer.SetName(descriptionSlot, DigestResourceName(*descriptionName));
     if (writer.Finish() < 0)
         return -1;
     if (mirror.Commit() < 0) {
@@ -418,8 +533,24 @@ int32_t Build(const BuildOptions &options) {
 int RunBuild(int argc, char **argv) {
     CatchInterrupts();
     BuildOptions options;
-    if (ParseOptions(argc, argv, &options) < 0)
+    if (ParseOptions(argc, argv, false, &options) < 0)
         return 2;
     SetWarnings(options.quiet, options.strict);
-    return Build(options) < 0 ? 1 : 0;
+    std::string descriptionName;
+    return Build(options, &descriptionName) < 0 ? 1 : 0;
+}
+
+int RunRelease(int argc, char **argv) {
+    CatchInterrupts();
+    BuildOptions options;
+    if (ParseOptions(argc, argv, true, &options) < 0)
+        return 2;
+    SetWarnings(options.quiet, options.strict);
+    // LATEST last: the mirror already holds every file it leads to, and it
+    // is renamed into place whole.
+    std::string descriptionName;
+    if (Build(options, &descriptionName) < 0 ||
+        WriteSignedLatest(options.signingKeyFile, descriptionName, options.mirror + "/LATEST") < 0)
+        return 1;
+    return 0;
 }

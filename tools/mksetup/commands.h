@@ -11,6 +11,12 @@
 // template and its files (tools/mksetup/build.cpp).
 int RunBuild(int argc, char **argv);
 
+// release TEMPLATE --key KEYFILE --mirror DIR -o OUT.exe [build options]:
+// build with an updater that checks against KEYFILE's public key, then the
+// signed LATEST for the new description, written into the mirror last
+// (tools/mksetup/build.cpp).
+int RunRelease(int argc, char **argv);
+
 // set-urls INSTALLER [--http URL] [--ftp URL] [-o OUT.exe]: the same
 // installer pointed at other servers (tools/mksetup/seturls.cpp).
 int RunSetUrls(int argc, char **argv);

@@ -1,6 +1,7 @@
 #include "tools/mksetup/keyfile.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include <vector>
 
@@ -103,4 +104,38 @@ std::string DsaPublicKeyHeader(const DsaKey *key) {
            ByteArray("kLatestKeyG", key->g) + ByteArray("kLatestKeyY", key->y) +
            "\n"
            "#endif\n";
+}
+
+int32_t ParseDsaPublicKey(const std::string &text, DsaKey *key, std::string *error) {
+    std::string der;
+    if (PemUnarmour(text, kPublicLabel, &der) < 0) {
+        // A key file holds the public numbers too.
+        BigNum *x = newBig(0);
+        DsaKey full = {key->p, key->q, key->g, key->y, x};
+        int32_t status = ParseDsaPrivateKey(text, &full, error);
+        freeBig(x);
+        if (status < 0)
+            *error = "neither a public key file (mksetup keygen --public) nor a key file";
+        return status;
+    }
+    // SEQUENCE { SEQUENCE { OID id-dsa, SEQUENCE { p, q, g } }, BIT STRING { 0, INTEGER y } }
+    DerReader all = {reinterpret_cast<const unsigned char *>(der.data()), der.size()};
+    DerReader info, algorithm, oid, params, bits;
+    bool ok = DerReadElement(&all, kDerSequence, &info) == 0 && all.left == 0 &&
+              DerReadElement(&info, kDerSequence, &algorithm) == 0 &&
+              DerReadElement(&algorithm, kDerOid, &oid) == 0 && oid.left == 7 &&
+              memcmp(oid.next, kDsaOid, 7) == 0 &&
+              DerReadElement(&algorithm, kDerSequence, &params) == 0 && algorithm.left == 0 &&
+              DerReadInteger(&params, key->p) == 0 && DerReadInteger(&params, key->q) == 0 &&
+              DerReadInteger(&params, key->g) == 0 && params.left == 0 &&
+              DerReadElement(&info, kDerBitString, &bits) == 0 && info.left == 0 &&
+              bits.left != 0 && bits.next[0] == 0;
+    if (ok) {
+        bits.next++;
+        bits.left--;
+        ok = DerReadInteger(&bits, key->y) == 0 && bits.left == 0;
+    }
+    if (!ok)
+        *error = "malformed DSA public key";
+    return ok ? 0 : -1;
 }

@@ -32,4 +32,9 @@ int32_t ParseDsaPrivateKey(const std::string &text, DsaKey *key, std::string *er
 // The public key file's text.
 std::string DsaPublicKeyHeader(const DsaKey *key);
 
+// Reads p, q, g and y (the caller's numbers) from the first PEM "PUBLIC
+// KEY" block of a text (a public key file), else from a key file's text.
+// Returns 0, or -1 with a short reason in *error. Checks the form only.
+int32_t ParseDsaPublicKey(const std::string &text, DsaKey *key, std::string *error);
+
 #endif

@@ -9,6 +9,7 @@
 #include "tools/mksetup/der.h"
 #include "tools/mksetup/fileio.h"
 #include "tools/mksetup/keyfile.h"
+#include "tools/mksetup/latestfile.h"
 #include "tools/mksetup/nonce.h"
 #include "tools/mksetup/platform.h"
 #include "tools/mksetup/sysrandom.h"
@@ -118,6 +119,33 @@ bool IsDigestName(const char *text, Digest *digest) {
 
 }  // namespace
 
+int32_t WriteSignedLatest(const std::string &keyPath, const std::string &digestName,
+                          const std::string &outPath) {
+    Digest digest;
+    if (!IsDigestName(digestName.c_str(), &digest))
+        return Fail("'%s' is not a digest name (32 characters of 0-9 and a-v)", digestName.c_str());
+    OwnedKey owned;
+    std::string error;
+    if (LoadKey(keyPath.c_str(), &owned.key, &error) < 0)
+        return Fail("%s: %s", keyPath.c_str(), error.c_str());
+    BigNum *m = newBig(0);
+    BigNum *r = newBig(0);
+    BigNum *s = newBig(0);
+    DsaSignature sig = {r, s};
+    DigestNumber(&digest, m);
+    SignDeterministically(m, &owned.key, &sig);
+    int32_t status = 0;
+    // The check the installer makes, before anything is written.
+    if (VerifySignature(m, &sig, &owned.key) != 1)
+        status = Fail("%s: the key does not verify its own signature", keyPath.c_str());
+    else if (WriteWholeFile(outPath.c_str(), LatestBytes(m, &sig), false, &error) < 0)
+        status = Fail("%s: %s", outPath.c_str(), error.c_str());
+    freeBig(s);
+    freeBig(r);
+    freeBig(m);
+    return status;
+}
+
 int RunKeygen(int argc, char **argv) {
     const char *keyPath = nullptr;
     const char *publicPath = nullptr;
@@ -177,29 +205,5 @@ int RunSignLatest(int argc, char **argv) {
     const char *name = positional[1];
     if (strcmp(outPath, keyPath) == 0)
         return Failed("the LATEST file must not be the key file");
-    Digest digest;
-    if (!IsDigestName(name, &digest))
-        return Failed(std::string("'") + name +
-                      "' is not a digest name (32 characters of 0-9 and a-v)");
-
-    OwnedKey owned;
-    std::string error;
-    if (LoadKey(keyPath, &owned.key, &error) < 0)
-        return Failed(std::string(keyPath) + ": " + error);
-    BigNum *m = newBig(0);
-    BigNum *r = newBig(0);
-    BigNum *s = newBig(0);
-    DsaSignature sig = {r, s};
-    DigestNumber(&digest, m);
-    SignDeterministically(m, &owned.key, &sig);
-    int exitStatus = 0;
-    // The check the installer makes, before anything is written.
-    if (VerifySignature(m, &sig, &owned.key) != 1)
-        exitStatus = Failed(std::string(keyPath) + ": the key does not verify its own signature");
-    else if (WriteWholeFile(outPath, LatestBytes(m, &sig), false, &error) < 0)
-        exitStatus = Failed(std::string(outPath) + ": " + error);
-    freeBig(s);
-    freeBig(r);
-    freeBig(m);
-    return exitStatus;
+    return WriteSignedLatest(keyPath, name, outPath) < 0 ? kExitFailed : 0;
 }

@@ -20,7 +20,8 @@ namespace {
 const char kUsage[] =
     "usage: mksetup build TEMPLATE -o OUT.exe [--payloads DIR] [--carry all|none|PATH[,PATH...]]\n"
     "                     [--http URL] [--ftp URL] [--mirror DIR] [--codepage N] [--arch x86|x64]\n"
-    "                     [--define NAME=VALUE]... [--strict] [--quiet]\n"
+    "                     [--define NAME=VALUE]... [--updater PUBFILE] [--strict] [--quiet]\n"
+    "       mksetup release TEMPLATE --key KEYFILE --mirror DIR -o OUT.exe [build options]\n"
     "       mksetup set-urls INSTALLER [--http URL] [--ftp URL] [-o OUT.exe] [--strip-signature]\n"
     "       mksetup list INSTALLER [--codepage N]\n"
     "       mksetup keygen KEYFILE [--public PUBFILE]\n"
@@ -46,9 +47,19 @@ const char kBuildHelp[] =
     "                        (default 1252)\n"
     "  --arch x86|x64        the installer's Windows architecture (default x86)\n"
     "  --define NAME=VALUE   fill {define:NAME} in the template with VALUE (repeatable)\n"
+    "  --updater PUBFILE     also install update.exe into the product folder, which\n"
+    "                        checks LATEST against this public key (or key file)\n"
     "  --strict              every warning is an error: exit status 1, nothing written\n"
     "  --quiet               print errors only\n"
     "Options take their value as --option VALUE or --option=VALUE.";
+
+const char kReleaseHelp[] =
+    "usage: mksetup release TEMPLATE --key KEYFILE --mirror DIR -o OUT.exe [build options]\n"
+    "Builds the installer with an updater that checks KEYFILE's public key, fills\n"
+    "the mirror with every file, then writes the mirror's signed LATEST last.\n"
+    "  --key KEYFILE         the signing key (mksetup keygen)\n"
+    "  --mirror DIR          the mirror folder to fill\n"
+    "Every option of build is taken as well (mksetup build --help).";
 
 const char kSetUrlsHelp[] =
     "usage: mksetup set-urls INSTALLER [options]\n"
@@ -81,6 +92,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"build", RunBuild, kBuildHelp},
+    {"release", RunRelease, kReleaseHelp},
     {"set-urls", RunSetUrls, kSetUrlsHelp},
     {"list", RunList, kListHelp},
     {"keygen", RunKeygen, kKeygenHelp},

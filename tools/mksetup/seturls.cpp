@@ -10,6 +10,8 @@
 #include "tools/mksetup/installer.h"
 #include "tools/mksetup/stringtable.h"
 #include "tools/mksetup/platform.h"
+#include "setup/description.h"
+#include "setup/updaterules.h"
 
 namespace {
 
@@ -51,10 +53,31 @@ int32_t ParseOptions(int argc, char **argv, SetUrlsOptions *options) {
     return 0;
 }
 
+// Whether the installer's description installs the packager's updater.
+bool InstallsUpdater(const Installer &installer) {
+    std::string text = installer.description;
+    LineCursor cursor = {&text[0], (uint32_t)text.size(), 0};
+    for (char *line = NextLine(&cursor); line != nullptr; line = NextLine(&cursor)) {
+        InstallLine install;
+        if (line[0] == 'I' && ParseInstallLine(line + 1, &install) == 0 &&
+            strcmp(install.fileName, kUpdaterFileName) == 0)
+            return true;
+    }
+    return false;
+}
+
 int32_t SetUrls(const SetUrlsOptions &options) {
     Installer installer;
     if (OpenInstaller(options.installer, &installer) < 0)
         return -1;
+    // The updater's URLs are part of its bytes, so of its digest, of the
+    // description and of the installer's entry 123: such an installer is
+    // built again instead.
+    if (InstallsUpdater(installer))
+        return Fail(
+            "%s: carries an updater (%s), which holds the URLs too; build the installer again "
+            "with the new --http and --ftp",
+            options.installer.c_str(), kUpdaterFileName);
     if (installer.image.certificateSize != 0 && !options.stripSignature)
         return Fail(
             "%s: carries an Authenticode signature, which new URLs would break; give "

@@ -9,4 +9,11 @@ extern "C" const unsigned char mksetupStubX86End[];
 extern "C" const unsigned char mksetupStubX64[];
 extern "C" const unsigned char mksetupStubX64End[];
 
+// The updater stubs (setup/update.cpp) beside them: update.exe without
+// product name, base URLs or key.
+extern "C" const unsigned char mksetupUpdaterX86[];
+extern "C" const unsigned char mksetupUpdaterX86End[];
+extern "C" const unsigned char mksetupUpdaterX64[];
+extern "C" const unsigned char mksetupUpdaterX64End[];
+
 #endif

@@ -13,10 +13,14 @@ int32_t RunLicenceStep(char *argument) {
         SetupError("Invalid setup description file", nullptr);
         return -1;
     }
+    return ShowLicence(&digest);
+}
+
+int32_t ShowLicence(const Digest *digest) {
     // Static: the licence may be 4 KB and the main thread's stack is shared
     // with every step below it.
     static char licence[kMaxLicenceBytes + 1];
-    int32_t n = WfsReadAll(&digest, licence, sizeof licence - 1);
+    int32_t n = WfsReadAll(digest, licence, sizeof licence - 1);
     if (n < 0) {
         SetupError("Error reading license file", WfsLastError());
         return -1;

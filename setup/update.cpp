@@ -86,7 +86,7 @@ const char *newProduct;
 const char *newVersion;
 InstallLine files[kMaxFiles];
 uint32_t fileCount;
-char *licenceLines[kMaxLines];
+Digest licences[kMaxLines];
 uint32_t licenceCount;
 char *shortcutLines[kMaxLines];
 uint32_t shortcutCount;
@@ -168,16 +168,23 @@ void FreeKey(DsaKey *key) {
     freeBig(key->y);
 }
 
-// A string value of at most size - 1 bytes; false when missing, not a
-// string or too long. A missing value leaves text empty.
+// A string value of at most size - 1 bytes and its zero; false, with text
+// empty, when it is missing, not a string or too long.
 bool QueryValue(HKEY key, const char *name, char *text, DWORD size) {
-    DWORD type, length = size - 1;
+    DWORD type, length = size;
+    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE *)text, &length) == ERROR_SUCCESS &&
+        type == REG_SZ) {
+        // The length counts the stored zero; a value stored without one
+        // gets it here when there is room.
+        if (length != 0 && text[length - 1] == '\0')
+            return true;
+        if (length < size) {
+            text[length] = '\0';
+            return true;
+        }
+    }
     text[0] = '\0';
-    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE *)text, &length) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    text[length] = '\0';
-    return true;
+    return false;
 }
 
 // Reads Version, Dir and Description, and makes the product folder the
@@ -268,9 +275,9 @@ int32_t TakeLine(char *line, ProductLines *order) {
             newVersion = argument;
             return 0;
         case 'L':
-            if (licenceCount == kMaxLines)
+            if (licenceCount == kMaxLines || ParseLicenceLine(argument, &licences[licenceCount]) < 0)
                 return -1;
-            licenceLines[licenceCount++] = argument;
+            licenceCount++;
             return 0;
         case 'P':
             if (shortcutCount == kMaxLines)
@@ -363,15 +370,9 @@ bool LicenceWasAccepted(const Digest *licence) {
 // Shows each licence of the new description that the installed one did
 // not have; -1 when one was declined or could not be read.
 int32_t ShowChangedLicences(void) {
-    for (uint32_t i = 0; i < licenceCount; i++) {
-        Digest licence;
-        if (ParseLicenceLine(licenceLines[i], &licence) < 0) {
-            ShowError(kInvalidDescription, nullptr);
+    for (uint32_t i = 0; i < licenceCount; i++)
+        if (!LicenceWasAccepted(&licences[i]) && ShowLicence(&licences[i]) < 0)
             return -1;
-        }
-        if (!LicenceWasAccepted(&licence) && RunLicenceStep(licenceLines[i]) < 0)
-            return -1;
-    }
     return 0;
 }
 
@@ -507,18 +508,17 @@ int RunUpdate(const char *latestName) {
         RemoveTemporaries();
         return kExitFailed;
     }
-    if (Swap() < 0 || RefreshShortcuts() < 0) {
-        StatusWinClose();
-        return kExitFailed;
+    // The status window stays open under the last box, as the installer's
+    // does under its closing message.
+    int code = kExitFailed;
+    if (Swap() == 0 && RefreshShortcuts() == 0 && WriteRecord(latestName) == 0) {
+        char text[kMessageSize];
+        wsprintfA(text, "%.94s has been updated to %.100s.", productName, newVersion);
+        Say(text, MB_ICONINFORMATION);
+        code = kExitCurrent;
     }
     StatusWinClose();
-    messageOwner = nullptr;
-    if (WriteRecord(latestName) < 0)
-        return kExitFailed;
-    char text[kMessageSize];
-    wsprintfA(text, "%.94s has been updated to %.100s.", productName, newVersion);
-    Say(text, MB_ICONINFORMATION);
-    return kExitCurrent;
+    return code;
 }
 
 int Run(const char *commandLine) {

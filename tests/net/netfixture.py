@@ -78,10 +78,11 @@ def pattern(size, seed):
     return bytes(out)
 
 
-def start_nginx(workdir, root, names=None):
+def start_nginx(workdir, root, names=None, access_log=None):
     """nginx serving root, one process in the foreground. names:
     {server name: folder} adds name-based servers on the same port; root
-    stays the default for requests that name none of them."""
+    stays the default for requests that name none of them. access_log: a
+    file that gets one line per request, "METHOD PATH STATUS"."""
     port = free_port()
     named = "".join("""
     server {
@@ -100,7 +101,7 @@ pid %(p)s/nginx.pid;
 error_log %(p)s/error.log;
 events { worker_connections 64; }
 http {
-    access_log off;
+    %(log)s
     client_body_temp_path %(p)s/body;
     proxy_temp_path %(p)s/proxy;
     fastcgi_temp_path %(p)s/fastcgi;
@@ -111,7 +112,9 @@ http {
         root %(root)s;
     }%(named)s
 }
-""" % {"p": prefix, "port": port, "root": root, "named": named})
+""" % {"p": prefix, "port": port, "root": root, "named": named,
+       "log": ("log_format requests '$request_method $uri $status';\n"
+               "    access_log %s requests;" % access_log) if access_log else "access_log off;"})
     log = open(os.path.join(prefix, "stdout.log"), "w")
     return started("nginx", ["nginx", "-p", prefix, "-e",
                               os.path.join(prefix, "error.log"), "-c", conf],

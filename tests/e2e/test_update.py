@@ -37,8 +37,8 @@ FILES_11 = dict(FILES_10, **{"b.dat": b"second data file, version 1.1\n" * 60,
                              "d.dat": b"a file new in 1.1\n" * 7})
 
 
-def template(version: str, files: dict) -> str:
-    lines = ["TKestrin", f"V{version}", "FKestrin", "L{name:licence.txt}:{size:licence.txt}"]
+def template(version: str, files: dict, product: str) -> str:
+    lines = [f"T{product}", f"V{version}", "FKestrin", "L{name:licence.txt}:{size:licence.txt}"]
     lines += [f"I{{name:{n}}}:{{size:{n}}}:{n}" for n in files]
     lines += ["PKestrin.lnk:Kestrin.exe", "MKestrin is installed."]
     return "\n".join(lines) + "\n"
@@ -71,14 +71,21 @@ class UpdateTest(InstallerTest):
         self.mirror = os.path.join(self.root, "dat")
         os.makedirs(self.mirror)
         self.log = os.path.join(self.work, "access.log")
-        self.server = netfixture.start_nginx(self.work, self.root, access_log=self.log)
+        self.serve()
+
+    def serve(self, slow_after=None):
+        """(Re)starts the mirror's nginx; releases made afterwards name it."""
+        if getattr(self, "server", None):
+            self.server.stop()
+        self.server = netfixture.start_nginx(self.work, self.root, access_log=self.log,
+                                             slow_after=slow_after)
         self.http = f"http://127.0.0.1:{self.server.port}/dat/"
 
     def tearDown(self):
         self.server.stop()
         super().tearDown()
 
-    def release(self, version: str, files: dict, licence=LICENCE) -> str:
+    def release(self, version: str, files: dict, licence=LICENCE, product="Kestrin") -> str:
         """Releases the files as version onto the mirror; returns the
         installer."""
         payloads = os.path.join(self.work, "release-" + version)
@@ -87,7 +94,7 @@ class UpdateTest(InstallerTest):
             with open(os.path.join(payloads, name), "wb") as f:
                 f.write(data)
         with open(os.path.join(payloads, "setup.in"), "w") as f:
-            f.write(template(version, files))
+            f.write(template(version, files, product))
         exe = os.path.join(self.work, f"setup-{version}.exe")
         proc = subprocess.run(
             [MKSETUP, "release", os.path.join(payloads, "setup.in"), "--key",
@@ -208,6 +215,40 @@ class UpdateTest(InstallerTest):
         self.assertEqual(run.boxes[0]["text"], "Kestrin 1.2 is up to date.")
         self.assertEqual(self.folder(run), self.expected_folder(setup12, FILES_10))
 
+    def test_run_killed_during_the_swap_is_finished(self):
+        setup10 = self.release("1.0", FILES_10)
+        self.install(setup10)
+        setup11 = self.release("1.1", FILES_11)
+        # As a run killed in the middle of its moves leaves the folder:
+        # b.dat moved in, d.dat verified and waiting under its temporary
+        # name, the record still naming 1.0.
+        top = os.path.join(self.prefix, "drive_c", "Program Files", "Kestrin")
+        for name, path in [("b.dat", "b.dat"), ("d.dat", "d.dat.~update")]:
+            with open(os.path.join(top, path), "wb") as f:
+                f.write(FILES_11[name])
+        run = self.update(UPDATE)
+        self.assertCleanRun(run)
+        self.assertEqual(run.boxes[0]["text"], "Update Kestrin 1.0 to 1.1?")
+        names = self.listing(setup11)
+        self.assertEqual(self.requests, ["GET /dat/LATEST 200",
+                                         f"GET /dat/{names['description']} 200"])
+        self.assertEqual(self.folder(run), self.expected_folder(setup11, FILES_11))
+        self.assertRecord(run, "1.1", setup11)
+
+    def test_cancel_during_a_download(self):
+        # Responses slow down after 128 KB; the file new in 1.1 is far
+        # larger, and the Cancel lands while it comes in.
+        self.serve(slow_after="128k")
+        setup10 = self.release("1.0", FILES_10)
+        self.install(setup10)
+        installed = self.folder(self.update("", ["/quiet"]))
+        self.release("1.1", dict(FILES_10, **{"big.dat": bytes(range(256)) * 4096}))
+        run = self.update("press Yes\nawait Installing big.dat\nleave\nclick Cancel\npress Yes")
+        self.assertEqual((run.robot_code, run.exit_code, run.unused_steps), (0, 2, 0), run.raw)
+        self.assertEqual(run.boxes[-1]["text"], "Are you sure you want to abort installation?\n")
+        self.assertEqual(self.folder(run), installed)
+        self.assertRecord(run, "1.0", setup10)
+
     def test_refusals_change_nothing(self):
         """Each case starts from 1.0 installed and 1.1 on the mirror, breaks
         something, and must leave 1.0 as it was, with no temporary file."""
@@ -239,9 +280,20 @@ class UpdateTest(InstallerTest):
                 f.seek(100)
                 f.write(b"?")
 
+        def another_product(_):
+            self.release("2.0", FILES_10, product="Finch")
+
+        def forget_installation(_):
+            self.wine_env_run(["wine", "reg", "delete", "HKCU\\" + RECORD, "/f"], timeout=120)
+            self.wine_env_run(["wineserver", "-w"], timeout=60)
+
         check = "Unable to check for updates: "
         # (case, change to the mirror, script, arguments, exit code, start of the last box)
         cases = [
+            ("not installed", forget_installation, "press OK", [], 2,
+             "Unable to update: the product is not installed"),
+            ("another product", another_product, "press OK", [], 2,
+             "Unable to update: the latest release is of Finch"),
             ("update available, quiet", None, "", ["/quiet"], 1, None),
             ("tampered LATEST", flip_bit, "press OK", [], 2,
              check + "signature does not match public key"),
@@ -274,7 +326,10 @@ class UpdateTest(InstallerTest):
                     self.assertTrue(run.boxes[-1]["text"].startswith(message), run.boxes[-1])
                     self.assertEqual(run.boxes[-1]["caption"], CAPTION)
                 self.assertEqual(self.folder(run), installed)
-                self.assertRecord(run, "1.0", setup10)
+                if change is forget_installation:
+                    self.assertEqual(run.registry_values(RECORD), {})
+                else:
+                    self.assertRecord(run, "1.0", setup10)
 
     def test_product_in_use(self):
         """The product running with a file open that the update replaces."""

@@ -78,11 +78,13 @@ def pattern(size, seed):
     return bytes(out)
 
 
-def start_nginx(workdir, root, names=None, access_log=None):
+def start_nginx(workdir, root, names=None, access_log=None, slow_after=None):
     """nginx serving root, one process in the foreground. names:
     {server name: folder} adds name-based servers on the same port; root
     stays the default for requests that name none of them. access_log: a
-    file that gets one line per request, "METHOD PATH STATUS"."""
+    file that gets one line per request, "METHOD PATH STATUS". slow_after:
+    a size ("128k") after which each response goes out at 4 KB/s, so that a
+    test can act in the middle of a download."""
     port = free_port()
     named = "".join("""
     server {
@@ -102,6 +104,7 @@ error_log %(p)s/error.log;
 events { worker_connections 64; }
 http {
     %(log)s
+    %(rate)s
     client_body_temp_path %(p)s/body;
     proxy_temp_path %(p)s/proxy;
     fastcgi_temp_path %(p)s/fastcgi;
@@ -114,7 +117,8 @@ http {
 }
 """ % {"p": prefix, "port": port, "root": root, "named": named,
        "log": ("log_format requests '$request_method $uri $status';\n"
-               "    access_log %s requests;" % access_log) if access_log else "access_log off;"})
+               "    access_log %s requests;" % access_log) if access_log else "access_log off;",
+       "rate": "limit_rate_after %s; limit_rate 4k;" % slow_after if slow_after else ""})
     log = open(os.path.join(prefix, "stdout.log"), "w")
     return started("nginx", ["nginx", "-p", prefix, "-e",
                               os.path.join(prefix, "error.log"), "-c", conf],

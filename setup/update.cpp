@@ -18,8 +18,6 @@
 
 #include "base/errtext.h"
 #include "base/resids.h"
-#include "crypto/bignum.h"
-#include "crypto/dsa.h"
 #include "gui/win32/trivstatuswin.h"
 #include "setup/baseurls.h"
 #include "setup/description.h"
@@ -142,30 +140,15 @@ int32_t LoadProduct(void) {
     return 0;
 }
 
-// The key numbers from the key resource, each in a new BigNum; on failure
-// none is left allocated.
-int32_t LoadKey(DsaKey *key) {
+// The key's numbers from the key resource, pointing into it.
+int32_t LoadKey(WfsKeyNumber key[kWfsKeyNumbers]) {
     uint32_t size = 0;
     const unsigned char *data = OwnResource(UPDATE_KEY_NAME, &size);
-    KeyNumberBytes numbers[kUpdateKeyNumbers];
-    if (data == nullptr || SplitUpdateKey(data, size, numbers) < 0) {
+    if (data == nullptr || SplitUpdateKey(data, size, key) < 0) {
         ShowError("Unable to check for updates", "this updater carries no public key");
         return -1;
     }
-    BigNum **slots[kUpdateKeyNumbers] = {&key->p, &key->q, &key->g, &key->y};
-    for (int i = 0; i < kUpdateKeyNumbers; i++) {
-        *slots[i] = newBig(0);
-        BufToBig(numbers[i].bytes, numbers[i].length, *slots[i]);
-    }
-    key->x = nullptr;
     return 0;
-}
-
-void FreeKey(DsaKey *key) {
-    freeBig(key->p);
-    freeBig(key->q);
-    freeBig(key->g);
-    freeBig(key->y);
 }
 
 // A string value of at most size - 1 bytes and its zero; false, with text
@@ -235,7 +218,7 @@ void RemoveOldUpdater(void) {
     DeleteFileA(path);  // none there is the usual case
 }
 
-int32_t ReadLatest(const DsaKey *key, Digest *latest) {
+int32_t ReadLatest(const WfsKeyNumber key[kWfsKeyNumbers], Digest *latest) {
     char httpBase[kUrlSize], ftpBase[kUrlSize];
     LoadBaseUrl(IDS_HTTP_BASE, httpBase, kDefaultHttpBase);
     LoadBaseUrl(IDS_FTP_BASE, ftpBase, kDefaultFtpBase);
@@ -243,7 +226,7 @@ int32_t ReadLatest(const DsaKey *key, Digest *latest) {
         ShowError("Failed to initialize WFS download module", WfsLastError());
         return -1;
     }
-    if (WfsFetchLatest(key, latest->word) < 0) {
+    if (WfsFetchLatestWithKey(key, latest->word) < 0) {
         ShowError("Unable to check for updates", WfsLastError());
         return -1;
     }
@@ -523,14 +506,12 @@ int RunUpdate(const char *latestName) {
 
 int Run(const char *commandLine) {
     ParseOptions(commandLine);
-    DsaKey key;
-    if (LoadProduct() < 0 || ReadRecord() < 0 || LoadKey(&key) < 0)
+    WfsKeyNumber key[kWfsKeyNumbers];
+    if (LoadProduct() < 0 || ReadRecord() < 0 || LoadKey(key) < 0)
         return kExitFailed;
     RemoveOldUpdater();
     Digest latest;
-    int32_t status = ReadLatest(&key, &latest);
-    FreeKey(&key);
-    if (status < 0)
+    if (ReadLatest(key, &latest) < 0)
         return kExitFailed;
     char latestName[kDigestNameLength + 1];
     DigestToName(&latest, latestName);

@@ -1,9 +1,9 @@
 #include "setup/updaterules.h"
 
 int32_t SplitUpdateKey(const unsigned char *data, uint32_t size,
-                       KeyNumberBytes numbers[kUpdateKeyNumbers]) {
+                       WfsKeyNumber numbers[kWfsKeyNumbers]) {
     uint32_t at = 0;
-    for (int i = 0; i < kUpdateKeyNumbers; i++) {
+    for (int i = 0; i < kWfsKeyNumbers; i++) {
         if (size - at < 2)
             return -1;
         uint32_t length = data[at] | (uint32_t)data[at + 1] << 8;

@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+#include "wfs/wfs.h"
+
 // What the updater and the packager that configures it agree on. Plain
 // C++: no Windows header.
 
@@ -22,18 +24,11 @@ constexpr char kUpdaterFileName[] = "update.exe";
 // UPDATE_KEY_NAME in base/resids.h): the DSA numbers p, q, g and y in that
 // order, each as a 16-bit byte count, least significant byte first, then
 // its bytes, least significant first.
-enum { kUpdateKeyNumbers = 4 };
-
-struct KeyNumberBytes {
-    const unsigned char *bytes;
-    uint32_t length;
-};
-
 // Splits a key resource into its four numbers (pointing into data).
 // Returns 0, or -1 when the counts do not add up to size exactly or a
 // number is empty; numbers is then partly written and not to be used.
 int32_t SplitUpdateKey(const unsigned char *data, uint32_t size,
-                       KeyNumberBytes numbers[kUpdateKeyNumbers]);
+                       WfsKeyNumber numbers[kWfsKeyNumbers]);
 
 // Compares two versions that are both dotted numbers ("1", "1.2",
 // "10.0.3": decimal digits, single dots between them, at most 9 digits a

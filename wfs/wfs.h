@@ -68,4 +68,16 @@ struct DsaKey;
 // match public key". No data resource may be open during the call.
 int32_t WfsFetchLatest(const DsaKey *key, uint32_t out[5]);
 
+// A DSA public key as the bytes of its numbers p, q, g and y, in that
+// order, each least significant byte first.
+enum { kWfsKeyNumbers = 4 };
+struct WfsKeyNumber {
+    const unsigned char *bytes;
+    uint32_t length;
+};
+
+// WfsFetchLatest with the key given as its numbers' bytes (each at least
+// one byte), for callers that carry the key as data.
+int32_t WfsFetchLatestWithKey(const WfsKeyNumber key[kWfsKeyNumbers], uint32_t out[5]);
+
 #endif

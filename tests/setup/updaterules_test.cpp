@@ -53,11 +53,11 @@ std::string Number(size_t length, char fill) {
 TEST(UpdateRules, SplitsTheKeyResourceExactly) {
     std::string key = Number(256, 'p') + Number(20, 'q') + Number(256, 'g') + Number(300, 'y');
     const unsigned char *data = (const unsigned char *)key.data();
-    KeyNumberBytes numbers[kUpdateKeyNumbers];
+    WfsKeyNumber numbers[kWfsKeyNumbers];
     ASSERT_EQ(SplitUpdateKey(data, (uint32_t)key.size(), numbers), 0);
     const uint32_t lengths[] = {256, 20, 256, 300};
     const char fills[] = "pqgy";
-    for (int i = 0; i < kUpdateKeyNumbers; i++) {
+    for (int i = 0; i < kWfsKeyNumbers; i++) {
         EXPECT_EQ(numbers[i].length, lengths[i]);
         EXPECT_EQ(numbers[i].bytes[0], fills[i]);
         EXPECT_EQ(numbers[i].bytes[lengths[i] - 1], fills[i]);

@@ -56,7 +56,7 @@ int32_t LoadUpdaterKey(const std::string &path, std::string *resource) {
     DsaKey key = {newBig(0), newBig(0), newBig(0), newBig(0), nullptr};
     int32_t status = ParseDsaPublicKey(text, &key, &error);
     WipeString(&text);
-    BigNum *numbers[kUpdateKeyNumbers] = {key.p, key.q, key.g, key.y};
+    BigNum *numbers[kWfsKeyNumbers] = {key.p, key.q, key.g, key.y};
     std::string bytes;
     for (BigNum *n : numbers) {
         if (status == 0 && (bigBitLength(n) == 0 || bigBitLength(n) > 8 * 0xFFFF)) {

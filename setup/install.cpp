@@ -255,8 +255,8 @@ int32_t InstallFile(const InstallLine *line) {
 }  // namespace
 
 int32_t DownloadToFile(const InstallLine *line, const char *path) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         FileError("Can't open file '%s' for writing", line->fileName, LastErrorText());
         return -1;

@@ -42,14 +42,16 @@ namespace {
 enum {
     kExitCurrent = 0,    // up to date, or updated
     kExitAvailable = 1,  // an update is there and was not installed
-    kExitFailed = 2,     // refused or failed; nothing changed
+    kExitFailed = 2,     // refused or failed
 };
 
 enum {
     kUrlSize = 256,
-    // I lines in a description of 4095 bytes: each takes at least 38.
-    kMaxFiles = 128,
-    kMaxLines = 32,  // L and P lines the updater keeps
+    // The lines a description of 4095 bytes can hold, each with its line
+    // end: an I line takes at least 38 bytes, an L line 34, a P line 5.
+    kMaxFiles = (kMaxDescriptionBytes + 1) / 38,
+    kMaxLicences = (kMaxDescriptionBytes + 1) / 34,
+    kMaxShortcuts = (kMaxDescriptionBytes + 1) / 5,
     // A file's temporary and set-aside names: its name and a suffix.
     kTemporaryPathSize = kPathSize + sizeof kUpdateSuffix,
     kMessageSize = 2 * kPathSize,
@@ -84,9 +86,9 @@ const char *newProduct;
 const char *newVersion;
 InstallLine files[kMaxFiles];
 uint32_t fileCount;
-Digest licences[kMaxLines];
+Digest licences[kMaxLicences];
 uint32_t licenceCount;
-char *shortcutLines[kMaxLines];
+char *shortcutLines[kMaxShortcuts];
 uint32_t shortcutCount;
 
 void Say(const char *text, UINT icon) {
@@ -193,8 +195,8 @@ int32_t ReadRecord(void) {
     // updater was installed to.
     if (destinationFolder[0] == '\0') {
         DWORD n = GetModuleFileNameA(nullptr, destinationFolder, sizeof destinationFolder);
-        char *slash = n != 0 && n < sizeof destinationFolder ? strrchr(destinationFolder, '\\')
-                                                             : nullptr;
+        char *slash =
+            n != 0 && n < sizeof destinationFolder ? strrchr(destinationFolder, '\\') : nullptr;
         if (slash == nullptr) {
             ShowError("Unable to update", ErrorText(ERROR_FILENAME_EXCED_RANGE));
             return -1;
@@ -233,16 +235,6 @@ int32_t ReadLatest(const WfsKeyNumber key[kWfsKeyNumbers], Digest *latest) {
     return 0;
 }
 
-// Reads a description through the store into buffer (kMaxDescriptionBytes
-// and a zero); returns its length or -1, with no box.
-int32_t ReadDescriptionText(const Digest *digest, char *buffer) {
-    int32_t n = WfsReadAll(digest, buffer, kMaxDescriptionBytes + 1);
-    if (n < 0 || n > kMaxDescriptionBytes)
-        return -1;
-    buffer[n] = '\0';
-    return n;
-}
-
 const char kInvalidDescription[] = "Invalid setup description file";
 
 // Keeps what the update needs of one line of the new description.
@@ -258,12 +250,13 @@ int32_t TakeLine(char *line, ProductLines *order) {
             newVersion = argument;
             return 0;
         case 'L':
-            if (licenceCount == kMaxLines || ParseLicenceLine(argument, &licences[licenceCount]) < 0)
+            if (licenceCount == kMaxLicences ||
+                ParseLicenceLine(argument, &licences[licenceCount]) < 0)
                 return -1;
             licenceCount++;
             return 0;
         case 'P':
-            if (shortcutCount == kMaxLines)
+            if (shortcutCount == kMaxShortcuts)
                 return -1;
             shortcutLines[shortcutCount++] = argument;
             return 0;
@@ -284,11 +277,16 @@ int32_t TakeLine(char *line, ProductLines *order) {
 }
 
 int32_t ReadNewDescription(const Digest *latest) {
-    int32_t n = ReadDescriptionText(latest, description);
+    int32_t n = WfsReadAll(latest, description, sizeof description);
     if (n < 0) {
         ShowError("Unable to read setup description file", WfsLastError());
         return -1;
     }
+    if (n > kMaxDescriptionBytes) {
+        ShowError(kInvalidDescription, nullptr);
+        return -1;
+    }
+    description[n] = '\0';
     ProductLines order = {false, false};
     LineCursor cursor = {description, (uint32_t)n, 0};
     for (char *line = NextLine(&cursor); line != nullptr; line = NextLine(&cursor)) {

@@ -65,8 +65,8 @@ TEST(UpdateRules, SplitsTheKeyResourceExactly) {
     // A byte short, a byte over, an empty number, only three numbers.
     EXPECT_EQ(SplitUpdateKey(data, (uint32_t)key.size() - 1, numbers), -1);
     std::string longer = key + "x";
-    EXPECT_EQ(SplitUpdateKey((const unsigned char *)longer.data(), (uint32_t)longer.size(), numbers),
-              -1);
+    EXPECT_EQ(
+        SplitUpdateKey((const unsigned char *)longer.data(), (uint32_t)longer.size(), numbers), -1);
     std::string empty = Number(1, 'p') + Number(1, 'q') + Number(0, 'g') + Number(1, 'y');
     EXPECT_EQ(SplitUpdateKey((const unsigned char *)empty.data(), (uint32_t)empty.size(), numbers),
               -1);

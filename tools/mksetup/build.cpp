@@ -89,9 +89,9 @@ int32_t ParseValueOption(const std::string &name, const std::string &value, Buil
 
 // release takes build's options and --key.
 int32_t ParseOptions(int argc, char **argv, bool release, BuildOptions *options) {
-    static const char *const kValueOptions[] = {
-        "-o",     "--payloads", "--carry", "--http",    "--ftp",   "--mirror",
-        "--codepage", "--arch", "--define", "--updater", "--key"};
+    static const char *const kValueOptions[] = {"-o",       "--payloads", "--carry",    "--http",
+                                                "--ftp",    "--mirror",   "--codepage", "--arch",
+                                                "--define", "--updater",  "--key"};
     const char *usage = release ? kReleaseUsage : kUsage;
     for (int i = 0; i < argc; i++) {
         std::string arg = argv[i];
@@ -398,8 +398,8 @@ int32_t AddUpdater(Template *tmpl, const BuildOptions &options, TemporaryFile *f
         for (size_t i = 0; i < tmpl->lines.size(); i++)
             if (!tmpl->lines[i].empty() && tmpl->lines[i][0] == letter)
                 at = i + 1;
-    std::string line = std::string("I") + kPlaceholderName + kUpdaterPath + "}:" +
-                       kPlaceholderSize + kUpdaterPath + "}:" + kUpdaterFileName;
+    std::string line = std::string("I") + kPlaceholderName + kUpdaterPath +
+                       "}:" + kPlaceholderSize + kUpdaterPath + "}:" + kUpdaterFileName;
     tmpl->lines.insert(tmpl->lines.begin() + (ptrdiff_t)at, line);
     tmpl->refused.insert(tmpl->refused.begin() + (ptrdiff_t)at, false);
     return 0;

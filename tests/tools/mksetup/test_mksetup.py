@@ -730,5 +730,105 @@ class OutputTest(PackagerTest):
                     self.assertEqual(proc.stdout.decode().splitlines()[0], first_line)
 
 
+
+ALPHABET = "0123456789abcdefghijklmnopqrstuv"
+
+
+class ReleaseTest(PackagerTest):
+    """build --updater and release: the updater as one more payload, a
+    mirror that holds every file the description names, and LATEST
+    pointing at that description."""
+
+    @classmethod
+    def setUpClass(cls):
+        # Making a DSA key takes a while: one for the class.
+        cls.keys = tempfile.mkdtemp(prefix="mksetup-keys-")
+        cls.key = os.path.join(cls.keys, "birds.key")
+        cls.public = os.path.join(cls.keys, "birds_key.h")
+        subprocess.run([MKSETUP, "keygen", cls.key, "--public", cls.public], check=True,
+                       capture_output=True, timeout=900)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.keys, ignore_errors=True)
+
+    def listing(self, exe: str) -> list:
+        return self.mksetup("list", exe).stdout.decode().splitlines()
+
+    def test_release_fills_the_mirror_and_points_latest_at_it(self):
+        product = Product(os.path.join(self.work, "product"))
+        for arch in ["x86", "x64"]:
+            with self.subTest(arch=arch):
+                mirror = os.path.join(self.work, "mirror-" + arch)
+                exe = os.path.join(self.work, arch + ".exe")
+                proc = self.mksetup("release", product.template, "--key", self.key, "--mirror",
+                                    mirror, "-o", exe, "--carry", "none", "--arch", arch,
+                                    "--http", "http://127.0.0.1:8/dat/")
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                listing = self.listing(exe)
+                files = [line.split(" ") for line in listing
+                         if line.startswith(("description ", "licence ", "file "))]
+                # The updater goes in after the last I line, into the folder.
+                self.assertEqual([f[0] for f in files] + [files[-1][-1]],
+                                 ["description", "licence", "file", "file", "update.exe"])
+                for _, name, size, *_ in files:
+                    data = read(os.path.join(mirror, name))
+                    self.assertEqual(len(data), int(size), name)
+                latest = read(os.path.join(mirror, "LATEST"))
+                self.assertEqual(len(latest), 60)
+                m = int.from_bytes(latest[:20], "little")
+                self.assertEqual("".join(ALPHABET[(m >> (5 * k)) & 31] for k in range(32)),
+                                 files[0][1])
+                self.assertEqual(sorted(os.listdir(mirror)),
+                                 sorted([f[1] for f in files] + ["LATEST"]))
+                # The updater is an executable of the installer's kind.
+                updater = read(os.path.join(mirror, files[-1][1]))
+                header = struct.unpack_from("<I", updater, 60)[0]
+                self.assertEqual(struct.unpack_from("<H", updater, header + 4)[0],
+                                 {"x86": 0x14C, "x64": 0x8664}[arch])
+
+        # The same updater from the public key file and from the key file.
+        built = os.path.join(self.work, "built.exe")
+        proc = self.build(product, "--carry", "none", "--arch", "x64", "--updater", self.public,
+                          "--http", "http://127.0.0.1:8/dat/", out="built.exe")
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        self.assertEqual(self.listing(built), self.listing(os.path.join(self.work, "x64.exe")))
+
+    def test_refusals(self):
+        product = Product(os.path.join(self.work, "product"))
+        own = Product(os.path.join(self.work, "product-own"),
+                      GOOD.replace("birds.db:R", "update.exe"))
+        garbage = os.path.join(product.root, "garbage.key")
+        with open(garbage, "w") as f:
+            f.write("not a key\n")
+        out = os.path.join(self.work, "setup.exe")
+        for case, args, words in [
+            ("key file that is no key",
+             ["build", product.template, "-o", out, "--updater", garbage],
+             ["garbage.key", "neither a public key file"]),
+            ("missing key file", ["build", product.template, "-o", out, "--updater",
+                                  os.path.join(self.work, "nosuch.h")], ["nosuch.h"]),
+            ("template installing its own update.exe",
+             ["build", own.template, "-o", out, "--updater", self.public],
+             ["installs a file named update.exe"]),
+        ]:
+            with self.subTest(case):
+                self.assertRefused(self.mksetup(*args), *words)
+                self.assertEqual(self.outputs(), [])
+        for args in [["release", product.template, "-o", out, "--mirror", "m"],
+                     ["release", product.template, "-o", out, "--key", self.key],
+                     ["build", product.template, "-o", out, "--key", self.key]]:
+            with self.subTest(args=args):
+                self.assertEqual(self.mksetup(*args).returncode, 2)
+                self.assertEqual(self.outputs(), [])
+
+        # New URLs would change the updater, its digest and the description.
+        self.assertEqual(self.build(product, "--updater", self.public).returncode, 0)
+        before = read(out)
+        self.assertRefused(self.mksetup("set-urls", out, "--http", "http://h/d/"),
+                           "carries an updater (update.exe)")
+        self.assertEqual(read(out), before)
+
+
 if __name__ == "__main__":
     unittest.main()

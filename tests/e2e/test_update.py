@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from e2e import ACCEPT_ALL, ARCH, BUILD, KEY, MKSETUP, InstallerTest
+from e2e import ACCEPT_ALL, ARCH, BUILD, FOLDER_FIELD, KEY, MKSETUP, InstallerTest
 
 # e2e puts tests/net on the path.
 import netfixture  # noqa: E402
@@ -121,18 +121,18 @@ class UpdateTest(InstallerTest):
     def install(self, exe: str):
         self.assertCleanRun(self.run_installer(exe, ACCEPT_ALL))
 
-    def update(self, script: str, args=()):
+    def update(self, script: str, args=(), updater=UPDATER):
         """Runs the installed updater; the requests it made are
         self.requests ("GET /dat/NAME STATUS")."""
         open(self.log, "w").close()
-        run = self.run_installer(UPDATER, script, args)
+        run = self.run_installer(updater, script, args)
         with open(self.log) as f:
             self.requests = f.read().splitlines()
         return run
 
-    def folder(self, run) -> dict:
-        """Every file of the product folder and its bytes."""
-        top = run.drive_c("Program Files", "Kestrin")
+    def folder(self, run, top=None) -> dict:
+        """Every file of the product folder (or of top) and its bytes."""
+        top = top or run.drive_c("Program Files", "Kestrin")
         files = {}
         for name in os.listdir(top):
             with open(os.path.join(top, name), "rb") as f:
@@ -248,6 +248,32 @@ class UpdateTest(InstallerTest):
         self.assertEqual(run.boxes[-1]["text"], "Are you sure you want to abort installation?\n")
         self.assertEqual(self.folder(run), installed)
         self.assertRecord(run, "1.0", setup10)
+
+    def test_full_disk(self):
+        # Drive D: is a tmpfs that holds 1.0 but not the large file that
+        # 1.1 adds.
+        disk = os.path.join(self.work, "disk")
+        os.makedirs(disk)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", disk],
+                                 capture_output=True, text=True)
+        self.assertEqual(mounted.returncode, 0, "a full disk needs a tmpfs: " + mounted.stderr)
+        try:
+            os.symlink(disk, os.path.join(self.prefix, "dosdevices", "d:"))
+            setup10 = self.release("1.0", FILES_10)
+            self.assertCleanRun(self.run_installer(
+                setup10, f"type {FOLDER_FIELD} D:\\Kestrin\n" + ACCEPT_ALL))
+            top = os.path.join(disk, "Kestrin")
+            installed = self.folder(None, top)
+            self.release("1.1", dict(FILES_11, **{"big.dat": bytes(range(256)) * 2048}))
+            run = self.update(UPDATE, updater="D:\\Kestrin\\update.exe")
+            left = self.folder(None, top)
+        finally:
+            subprocess.run(["umount", disk], check=True)
+        self.assertEqual((run.robot_code, run.exit_code, run.unused_steps), (0, 2, 0), run.raw)
+        self.assertEqual(run.boxes[-1]["text"],
+                         "Error writing output file: There is not enough space on the disk.")
+        self.assertEqual(left, installed)
+        self.assertEqual(run.registry_values(RECORD)["Version"], "1.0")
 
     def test_refusals_change_nothing(self):
         """Each case starts from 1.0 installed and 1.1 on the mirror, breaks

@@ -41,23 +41,6 @@ void CopyError(const char *message, const char *detail) {
         SetupError(message, detail);
 }
 
-}  // namespace
-
-void ShowInstallStatus(const char *fileName) {
-    // The caller has checked that the name fits the path limit.
-    char text[kMessageSize];
-    wsprintfA(text, "Installing %s", fileName);
-    if (messageOwner == nullptr) {
-        // A window that cannot be opened is no reason to stop; the next
-        // file tries again.
-        if (StatusWinOpen(setupTitle, text, ConfirmCancel) == 0)
-            messageOwner = StatusWinHandle();
-    } else {
-        StatusWinSetText(text);
-    }
-}
-
-namespace {
 
 // The SHA-1 digest of a file's contents; false when it cannot be read.
 bool DigestFile(const char *fileName, Digest *digest) {
@@ -82,24 +65,6 @@ bool DigestFile(const char *fileName, Digest *digest) {
     return true;
 }
 
-}  // namespace
-
-bool HasContents(const char *path, const InstallLine *line) {
-    WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &attributes) ||
-        (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        attributes.nFileSizeLow != line->size)
-        return false;
-    Digest digest;
-    return DigestFile(path, &digest) && DigestEqual(&digest, &line->digest);
-}
-
-// A file of that name, length and digest needs no copy.
-bool IsFileInPlace(const InstallLine *line) {
-    return HasContents(line->fileName, line);
-}
-
-namespace {
 
 // format holds one %s and at most 31 other characters; fileName fits the
 // path limit.
@@ -179,18 +144,6 @@ int32_t CopyData(HANDLE file, const InstallLine *line) {
     return 0;
 }
 
-}  // namespace
-
-bool CanReplaceFile(const char *name) {
-    HANDLE file =
-        CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    return true;
-}
-
-namespace {
 
 // Closes the verified replacement, *file, and moves it over the old file;
 // *file is closed and set to none on every path. The bytes reach the disk
@@ -253,6 +206,44 @@ int32_t InstallFile(const InstallLine *line) {
 }
 
 }  // namespace
+
+void ShowInstallStatus(const char *fileName) {
+    // The caller has checked that the name fits the path limit.
+    char text[kMessageSize];
+    wsprintfA(text, "Installing %s", fileName);
+    if (messageOwner == nullptr) {
+        // A window that cannot be opened is no reason to stop; the next
+        // file tries again.
+        if (StatusWinOpen(setupTitle, text, ConfirmCancel) == 0)
+            messageOwner = StatusWinHandle();
+    } else {
+        StatusWinSetText(text);
+    }
+}
+
+bool HasContents(const char *path, const InstallLine *line) {
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &attributes) ||
+        (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        attributes.nFileSizeLow != line->size)
+        return false;
+    Digest digest;
+    return DigestFile(path, &digest) && DigestEqual(&digest, &line->digest);
+}
+
+// A file of that name, length and digest needs no copy.
+bool IsFileInPlace(const InstallLine *line) {
+    return HasContents(line->fileName, line);
+}
+
+bool CanReplaceFile(const char *name) {
+    HANDLE file =
+        CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
 
 int32_t DownloadToFile(const InstallLine *line, const char *path) {
     HANDLE file =

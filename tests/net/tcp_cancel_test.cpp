@@ -20,8 +20,6 @@ constexpr DWORD kEndBoundMs = 10000;
 // when it has begun to wait, so it gets this long to start; on a machine
 // too busy for that the cancel comes first and ends the read all the same.
 constexpr DWORD kStillWaitingMs = 300;
-// The socket layer's bound on silence (net/tcp.h).
-constexpr DWORD kIdleSilenceMs = 60000;
 
 struct PendingRead {
     IStream *stream;
@@ -69,7 +67,7 @@ TEST(TcpCancel, EndsTheWaitInProgressAndEveryLaterOne) {
     // A read the cancel missed still ends at its own bound on silence, and
     // the reader must not outlive what it writes to.
     if (ended != WAIT_OBJECT_0)
-        WaitForSingleObject(reader, 2 * kIdleSilenceMs);
+        WaitForSingleObject(reader, 2 * kIdleBoundMs);
     CloseHandle(reader);
     CloseHandle(read.started);
     EXPECT_EQ(E_UNEXPECTED, read.result);

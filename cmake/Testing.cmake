@@ -20,3 +20,14 @@ function(add_unit_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
+
+# add_server_test(name DRIVER run.py SOURCES a.cpp ... LIBS lib ...)
+# A network test program (with tests/net/nettest.h) run by a Python driver
+# of tests/net that starts its servers on 127.0.0.1 and stops them after.
+function(add_server_test name)
+  cmake_parse_arguments(T "" "DRIVER" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} nettest gtest_main gtest)
+  add_test(NAME ${name}
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/net/${T_DRIVER} $<TARGET_FILE:${name}>)
+endfunction()

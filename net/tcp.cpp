@@ -20,14 +20,6 @@ namespace {
 // but it ends the connect that a server with a full listen queue would hold
 // open indefinitely.
 constexpr DWORD kConnectBoundMs = 30000;
-// Each wait for a byte to arrive, for room to send or for an FTP server's
-// data connection ends after 60 s of silence. The bound is on silence, not
-// on the whole transfer, so a slow link that keeps bytes coming is never
-// cut off; a minute covers the pauses of slow servers (a reverse lookup of
-// the client's address before the greeting, a file fetched from slow
-// storage before the first data byte) and still shows a user whose server
-// has died an error box within a minute.
-constexpr DWORD kIdleBoundMs = 60000;
 // How often a wait looks at the cancel flag: a cancelled run stops within
 // a tenth of a second.
 constexpr DWORD kCancelSliceMs = 100;

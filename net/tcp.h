@@ -24,6 +24,15 @@
 
 #include "net/com.h"
 
+// Each wait for a byte to arrive, for room to send or for an FTP server's
+// data connection ends after 60 s of silence. The bound is on silence, not
+// on the whole transfer, so a slow link that keeps bytes coming is never
+// cut off; a minute covers the pauses of slow servers (a reverse lookup of
+// the client's address before the greeting, a file fetched from slow
+// storage before the first data byte) and still shows a user whose server
+// has died an error box within a minute.
+constexpr DWORD kIdleBoundMs = 60000;
+
 // The bound on silence lets a server that trickles its lines, or sends them
 // without end, hold a client for ever. So a protocol's whole answer (an
 // HTTP response head, an FTP reply) must have arrived this long after its

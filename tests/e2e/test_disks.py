@@ -16,7 +16,7 @@ import unittest
 
 from e2e import (BUILD, FOLDER_FIELD, HOSTILE_KEY, OLD, InstallerTest, hostile_payload, installer,
                  set_urls)
-from hostile import STALL, HttpServer, http_ok
+from loopback import STALL, HttpServer, http_ok
 from netfixture import CLOSED
 
 INSTALL = "press OK\nleave\npress OK"
@@ -129,7 +129,7 @@ class DiskTest(InstallerTest):
         for upgrade in [True, False]:
             with self.subTest(upgrade=upgrade):
                 self.restart()
-                server = HttpServer(http_ok(body)[:1] + [body[:9000], STALL])
+                server = HttpServer(http_ok(body)[:1] + [body[:9000], STALL], wait=300)
                 try:
                     exe = os.path.join(self.work, "hostile_setup.exe")
                     shutil.copy(installer("hostile_setup"), exe)
@@ -146,7 +146,7 @@ class DiskTest(InstallerTest):
                     if upgrade:
                         self.assertEqual(left["payload.txt"], OLD)
 
-                    server.steps = http_ok(body)
+                    server.answer = http_ok(body)
                     run = self.run_installer(exe, INSTALL)
                 finally:
                     server.stop()

@@ -26,11 +26,12 @@ import unittest
 
 from e2e import (BUILD, HOSTILE_KEY, OLD, TEMPLATE, Sandbox, hostile_payload, installer, names,
                  set_urls)
-from hostile import CLOSE, PAUSE, RESET, STALL, FtpServer, FullServer, HttpServer, http_head, http_ok
 
 # e2e puts tests/net on the path.
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
+from loopback import (CLOSE, PAUSE, RESET, STALL, Data, FtpServer, FullServer,  # noqa: E402
+                      HttpServer, http_head, http_ok)
 from netfixture import CLOSED  # noqa: E402
 
 PARALLEL = 6
@@ -50,28 +51,43 @@ CTRL_TIMED_OUT = "unable to read from the FTP control connection: Connection tim
 BODY = hostile_payload("payload.txt")
 WRONG = BODY[:-3] + b"!!\n"
 
+WAIT = 300.0  # bound on a scripted server's waits for the installer and on its stalls
+OPENING = b"150 opening data connection\r\n"
 
-def ftp(**options):
-    return lambda body: FtpServer(body, **options)
+FTP_NORMAL = {
+    "greeting": [b"220 hostile FTP server ready\r\n"],
+    "USER": [b"331 send your address as password\r\n"],
+    "PASS": [b"230 logged in\r\n"],
+    "TYPE": [b"200 type set\r\n"],
+    "RETR": [OPENING, Data(BODY), b"226 transfer complete\r\n"],
+}
+
+
+def ftp(**replies):
+    """An FTP server that answers each verb as replies say, else normally,
+    and sends BODY whatever file RETR names."""
+    return lambda: FtpServer(replies=dict(FTP_NORMAL, **replies), wait=WAIT)
 
 
 def ftp_reply(verb, line):
-    return ftp(replies={verb: [line]})
+    return ftp(**{verb: [line]})
 
 
-def ftp_data(data):
-    return ftp(data=data)
+def transfer(*data, source="127.0.0.1", end=b"226 transfer complete\r\n"):
+    """RETR answered with 150, then the data steps on a data connection made
+    from source, then end."""
+    return ftp(RETR=[OPENING, Data(*data, source=source), end])
 
 
 def http(steps):
-    return lambda body: HttpServer(steps)
+    return lambda: HttpServer(steps, wait=WAIT)
 
 
 SERVES = ftp()  # an FTP server with the right bytes
 
 # (case, HTTP server, FTP server, expected final box or None for a correct
-# install, options). Servers: None for a closed port, a factory taking the
-# right bytes, or the name of a real server. Options: "new" runs without an
+# install, options). Servers: None for a closed port, a factory of a
+# scripted server, or the name of a real server. Options: "new" runs without an
 # older payload.txt in place; "cancel" presses Cancel and Yes in the middle.
 CASES = [
     # The slow cases first, so that they wait side by side.
@@ -79,8 +95,9 @@ CASES = [
     ("cancel: http stall mid-body", http(http_ok(BODY)[:1] + [BODY[:9000], STALL]), None,
      None, "cancel"),
     ("cancel: http silent, a new install", http([STALL]), None, None, "cancel new"),
-    ("cancel: ftp 150, then no data connection", None, ftp(connect=False), None, "cancel"),
-    ("cancel: ftp data sent, then no 226", None, ftp_reply("226", STALL), None, "cancel"),
+    ("cancel: ftp 150, then no data connection", None,
+     ftp(RETR=[OPENING, STALL]), None, "cancel"),
+    ("cancel: ftp data sent, then no 226", None, transfer(BODY, end=STALL), None, "cancel"),
     # HTTP stalls.
     ("http: connect never answered, FTP serves", "full", SERVES, None, ""),
     ("http: silent after connect, FTP down", http([STALL]), None, FTP_DOWN, ""),
@@ -96,15 +113,16 @@ CASES = [
      NO_DATA + CTRL_TIMED_OUT, ""),
     # Never silent for long, and longer than the robot waits for a run.
     ("ftp: greeting trickled without end", None,
-     ftp(replies={"greeting": [b"220-Welcome\r\n"] + [b"220-still coming\r\n", PAUSE] * 400}),
+     ftp(greeting=[b"220-Welcome\r\n"] + [b"220-still coming\r\n", PAUSE] * 400),
      NO_DATA + CTRL_TIMED_OUT, ""),
     ("ftp: silent after PASS", None, ftp_reply("PASS", STALL), NO_DATA + CTRL_TIMED_OUT, ""),
     ("ftp: silent before 150", None, ftp_reply("RETR", STALL), NO_DATA + CTRL_TIMED_OUT, ""),
-    ("ftp: 150, then no data connection", None, ftp(connect=False),
+    ("ftp: 150, then no data connection", None,
+     ftp(RETR=[OPENING, STALL]),
      NO_DATA + "unable to open FTP data connection: Connection timed out.", ""),
-    ("ftp: stall mid-body", None, ftp_data([BODY[:9000], STALL]),
+    ("ftp: stall mid-body", None, transfer(BODY[:9000], STALL),
      READ_ERROR + "unable to read from FTP data connection: Connection timed out.", ""),
-    ("ftp: data sent, then no 226", None, ftp_reply("226", STALL),
+    ("ftp: data sent, then no 226", None, transfer(BODY, end=STALL),
      READ_ERROR + CTRL_TIMED_OUT, ""),
     # HTTP answers, the FTP server down unless it is the point.
     ("http: right bytes", http(http_ok(BODY)), None, None, ""),
@@ -160,18 +178,19 @@ CASES = [
     ("ftp: endless greeting", None,
      ftp_reply("greeting", b"220-" + b"w" * 100000 + b"\r\n220 ready\r\n"),
      NO_DATA + "the response from the FTP server was too long", ""),
-    ("ftp: closed after the greeting", None, ftp(replies={"USER": [CLOSE]}),
+    ("ftp: closed after the greeting", None, ftp(USER=[CLOSE]),
      NO_DATA + "unexpected end-of-file while reading from the FTP control connection", ""),
-    ("ftp: wrong bytes", None, ftp_data([WRONG]), MISMATCH, ""),
-    ("ftp: truncated", None, ftp_data([BODY[:9000]]), MISMATCH, ""),
-    ("ftp: oversized", None, ftp_data([BODY, b"more"]), MISMATCH, ""),
-    ("ftp: 0 bytes", None, ftp_data([]), MISMATCH, ""),
+    ("ftp: wrong bytes", None, transfer(WRONG), MISMATCH, ""),
+    ("ftp: truncated", None, transfer(BODY[:9000]), MISMATCH, ""),
+    ("ftp: oversized", None, transfer(BODY, b"more"), MISMATCH, ""),
+    ("ftp: 0 bytes", None, transfer(), MISMATCH, ""),
     ("ftp: data reset mid-body", None,
-     ftp(data=[BODY[:9000], PAUSE, RESET], replies={"226": [b"426 Transfer aborted\r\n"]}),
+     transfer(BODY[:9000], PAUSE, RESET, end=b"426 Transfer aborted\r\n"),
      READ_ERROR + "unable to read from FTP data connection: Connection reset by peer.", ""),
-    ("ftp: 426 after the data", None, ftp_reply("226", b"426 Transfer aborted\r\n"),
+    ("ftp: 426 after the data", None, transfer(BODY, end=b"426 Transfer aborted\r\n"),
      READ_ERROR + "426 Transfer aborted", ""),
-    ("ftp: data connection from another address", None, ftp(data_from="127.0.0.2"), None, ""),
+    ("ftp: data connection from another address", None, transfer(BODY, source="127.0.0.2"),
+     None, ""),
     # Real servers.
     ("nginx: right bytes", "nginx", None, None, ""),
     ("nginx: 404, vsftpd serves", "nginx-empty", "vsftpd", None, ""),
@@ -203,7 +222,7 @@ class Case(Sandbox):
         if spec is None:
             return CLOSED
         if callable(spec):
-            server = spec(BODY)
+            server = spec()
             server.stall_marker = self.stall_marker
         elif spec == "full":
             server = FullServer()
@@ -260,6 +279,9 @@ class Case(Sandbox):
             for server in self.servers:
                 server.stop()
             self.close_sandbox()
+        # What the scripted servers saw, for the failure messages.
+        self.server_log = "\n".join(server.transcript() for server in self.servers
+                                     if hasattr(server, "transcript"))
         return self
 
 
@@ -307,23 +329,24 @@ class HostileServerTest(unittest.TestCase):
 
     def check(self, case):
         run = case.result
-        self.assertEqual((run.robot_code, run.exit_code), (0, 0), run.raw)
+        raw = run.raw + "\n" + case.server_log
+        self.assertEqual((run.robot_code, run.exit_code), (0, 0), raw)
         old = {} if "new" in case.options else {"payload.txt": OLD}
         earlier = {"earlier.txt": hostile_payload("earlier.txt")}
         if "cancel" in case.options:
             question = run.boxes[-1]
             self.assertEqual(question["text"], "Are you sure you want to abort installation?\n")
-            self.assertLess(run.exit_ms - question["ms"], CANCEL_WAIT_MS, run.raw)
+            self.assertLess(run.exit_ms - question["ms"], CANCEL_WAIT_MS, raw)
             self.assertEqual(case.files, dict(earlier, **old))
             self.assertEqual(case.registry, {})
         elif case.expected is None:
-            self.assertEqual(run.boxes[-1]["text"], "Hostile installed.", run.raw)
+            self.assertEqual(run.boxes[-1]["text"], "Hostile installed.", raw)
             self.assertEqual(case.files, dict(earlier, **{"payload.txt": BODY}))
             self.assertEqual(case.registry["Version"], "1.0")
         else:
             box = run.boxes[-1]
-            self.assertEqual((box["text"], box["owner"]), (case.expected, "Hostile Setup"), run.raw)
-            self.assertLess(run.exit_ms - box["ms"], END_WAIT_MS, run.raw)
+            self.assertEqual((box["text"], box["owner"]), (case.expected, "Hostile Setup"), raw)
+            self.assertLess(run.exit_ms - box["ms"], END_WAIT_MS, raw)
             self.assertEqual(case.files, dict(earlier, **old))
             self.assertEqual(case.registry, {})
 

@@ -12,8 +12,8 @@ from e2e import (ACCEPT_ALL, BUILD, SAMPLE, SAMPLE_FILES, SAMPLE_MESSAGE, Instal
 import ftpfixture  # noqa: E402
 import netfixture  # noqa: E402
 from netfixture import CLOSED  # noqa: E402
-from ftp_mirror_server import MirrorFtpServer  # noqa: E402
-from http_script_server import ScriptedHttpServer  # noqa: E402
+from http_script_server import scripted_http_server  # noqa: E402
+from loopback import Data, FtpServer  # noqa: E402
 
 MIRROR = os.path.join(BUILD, "mirror")
 
@@ -102,8 +102,8 @@ class InternetTest(InstallerTest):
         for name, headers in cases.items():
             with self.subTest(name):
                 self.restart()
-                web = ScriptedHttpServer(mirror_files(), headers)
-                ftp = MirrorFtpServer(mirror_files())
+                web = scripted_http_server(mirror_files(), headers)
+                ftp = FtpServer(mirror_files())
                 self.servers += [web, ftp]
                 run = self.run_installer(
                     self.web_installer(f"127.0.0.1:{web.port}", f"127.0.0.1:{ftp.port}"),
@@ -116,17 +116,19 @@ class InternetTest(InstallerTest):
 
     def test_long_ftp_reply_lines(self):
         long = b"x" * 1000
+        opening = b"150 " + long + b"\r\n"
         cases = {
             "a 1000-character line inside the greeting":
-                dict(greeting=b"220-Welcome\r\n220-" + long + b"\r\n220 ready\r\n"),
-            "a 1000-character 150": dict(opening=b"150 " + long + b"\r\n"),
+                dict(replies={"greeting": [b"220-Welcome\r\n220-" + long + b"\r\n220 ready\r\n"]}),
+            "a 1000-character 150":
+                dict(transfer=lambda data: [opening, Data(data), FtpServer.DONE]),
             "the 226 in the same piece as a long 150":
-                dict(opening=b"150 " + long + b"\r\n", together=True),
+                dict(transfer=lambda data: [opening + FtpServer.DONE, Data(data)]),
         }
-        for name, replies in cases.items():
+        for name, options in cases.items():
             with self.subTest(name):
                 self.restart()
-                ftp = MirrorFtpServer(mirror_files(), **replies)
+                ftp = FtpServer(mirror_files(), **options)
                 self.servers.append(ftp)
                 run = self.run_installer(self.web_installer(CLOSED, f"127.0.0.1:{ftp.port}"),
                                          ACCEPT_ALL)

@@ -1,7 +1,5 @@
 // The FTP reply reader against a plain reading of the whole stream of
-// replies, with reads of a size the input chooses.
-
-#include <string.h>
+// replies, with reads of a size the input chooses (tests/net/readerfeed.h).
 
 #include <algorithm>
 #include <string>
@@ -9,40 +7,15 @@
 
 #include "net/ftpreply.h"
 #include "tests/fuzz/fuzz.h"
+#include "tests/net/readerfeed.h"
 
 namespace {
 
-const char kEof[] = "<eof>";
-const char kOverLimit[] = "<over limit>";
-
+// A reading whose reader broke its contract stops the run.
 std::vector<std::string> Read(const std::string &stream, size_t piece) {
-    char buffer[kFtpReplyBufferSize];
-    FtpReplyState state = {};
-    size_t offset = 0;
-    std::vector<std::string> finals;
-    for (;;) {
-        FtpReplyStart(buffer, &state);
-        FtpReplyStep step;
-        while ((step = FtpReplyNext(buffer, &state)) == kFtpReplyMore) {
-            FUZZ_CHECK(state.held < kFtpReplyBufferSize);
-            size_t got =
-                std::min({piece, kFtpReplyBufferSize - (size_t)state.held, stream.size() - offset});
-            if (got == 0) {
-                finals.push_back(kEof);
-                return finals;
-            }
-            memcpy(buffer + state.held, stream.data() + offset, got);
-            state.held += (uint32_t)got;
-            offset += got;
-        }
-        if (step == kFtpReplyOverLimit) {
-            finals.push_back(kOverLimit);
-            return finals;
-        }
-        FUZZ_CHECK(state.lineEnd > 0 && state.lineEnd <= state.held);
-        FUZZ_CHECK(buffer[state.lineEnd - 1] == '\0');
-        finals.push_back(buffer);
-    }
+    FtpRepliesOutcome out = FeedFtpReplies(stream, piece);
+    FUZZ_CHECK(out.sound);
+    return out.finals;
 }
 
 // What the reader keeps of a line (its bytes before the LF), with every CR
@@ -62,7 +35,7 @@ std::vector<std::string> Reference(const std::string &stream) {
     for (;;) {
         size_t end = stream.find('\n', line);
         if (end == std::string::npos) {
-            finals.push_back(stream.size() - start >= kFtpReplyLimit ? kOverLimit : kEof);
+            finals.push_back(stream.size() - start >= kFtpReplyLimit ? kFedOverLimit : kFedEof);
             return finals;
         }
         std::string kept = Kept(stream.substr(line, end - line));
@@ -71,7 +44,7 @@ std::vector<std::string> Reference(const std::string &stream) {
         if (!FtpIsFinalLine(kept.c_str()))
             continue;
         if (line - start > kFtpReplyLimit) {
-            finals.push_back(kOverLimit);
+            finals.push_back(kFedOverLimit);
             return finals;
         }
         finals.push_back(kept.c_str());

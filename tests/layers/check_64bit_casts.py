@@ -24,7 +24,7 @@ def main(root: pathlib.Path, build: pathlib.Path) -> int:
         print("no mingw-w64 x86-64 C++ headers (g++-mingw-w64-x86-64-posix)")
         return 1
     command = ["clang++", "--target=x86_64-w64-mingw32", "-std=c++17", "-fsyntax-only",
-               "-D__USE_MINGW_ANSI_STDIO=0", f"-I{root}", f"-I{build / 'base'}",
+               "-D__USE_MINGW_ANSI_STDIO=0", f"-I{root}", f"-I{build / 'base'}", f"-I{build / 'tools' / 'mksetup'}",
                "-isystem", libstdcxx[-1], "-isystem", libstdcxx[-1] + "/x86_64-w64-mingw32",
                *WARNINGS]
     sources = sorted(p for folder in FOLDERS for p in (root / folder).glob("*.cpp"))

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "net/ftp.h"
 #include "tests/net/nettest.h"
 
@@ -67,26 +69,43 @@ HRESULT Upload(IFtpClient *c, const char *text) {
     return FAILED(hr) ? hr : c->EndTransfer();
 }
 
+// One thing a case does with the client, given where to collect what it
+// reads from data connections.
+using Step = std::function<HRESULT(IFtpClient *c, std::string *got)>;
+
+const Step kLogIn = [](IFtpClient *c, std::string *) { return LogIn(c); };
+
+// One call that reads nothing.
+Step Do(HRESULT (*call)(IFtpClient *c)) {
+    return [call](IFtpClient *c, std::string *) { return call(c); };
+}
+
+// Retrieves name from offset and reads the transfer to its end.
+Step Retrieve(const std::wstring &name, uint64_t offset = 0) {
+    return [name, offset](IFtpClient *c, std::string *got) {
+        HRESULT hr = c->Retrieve(name.c_str(), offset);
+        return FAILED(hr) ? hr : ReadAll(c, got);
+    };
+}
+
+// What a case expects the client to have sent: the login, then lines.
+std::string AfterLogin(const std::string &lines) {
+    return kLoginSent + lines;
+}
+const char kPortSent[] = "PORT 127,0,0,1,*\r\n";
+
 struct ClientCase {
     const char *name;
     Script script;
-    // Runs after the client is created (not at all when creation fails);
-    // returns at once after the first failing call. got collects what the
-    // client read from data connections.
-    HRESULT (*run)(IFtpClient *c, std::string *got);
-    HRESULT result;           // of creation, or of run
+    // Run in order after the client is created (not at all when creation
+    // fails), up to the first that fails.
+    std::vector<Step> steps;
+    HRESULT result;           // of creation, or of the last step run
     std::string error;        // description on the thread after a failure
     std::string sent;         // control bytes; '*' matches PORT numbers
-    std::string read = "";    // what run read
+    std::string read = "";    // what the steps read
     std::string stored = "";  // what the server received on data connections
 };
-
-HRESULT Nothing(IFtpClient *, std::string *) {
-    return S_OK;
-}
-HRESULT JustLogIn(IFtpClient *c, std::string *) {
-    return LogIn(c);
-}
 
 const std::vector<ClientCase> &Cases() {
     static const std::vector<ClientCase> cases = {
@@ -97,22 +116,19 @@ const std::vector<ClientCase> &Cases() {
           "S230-" + kLong.substr(0, 200) + "\r\n230-" + kLong.substr(0, 200) +
               "\r\nstray text\r\n230 in\r\n",
           "L", "S550-Refused\r\n550 the last line\r\n"},
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->Delete(L"f");
-         },
+         {kLogIn, Do([](IFtpClient *c) { return c->Delete(L"f"); })},
          (HRESULT)0x8004F626,
          "550 the last line",
-         std::string(kLoginSent) + "DELE f\r\n"},
+         AfterLogin("DELE f\r\n")},
         {"Greeting421IsARefusal",
          {"S421 Too many users\r\n"},
-         Nothing,
+         {},
          (HRESULT)0x8004F5A5,
          "421 Too many users",
          ""},
         {"Greeting120FailsTheConnection",
          {"S120 Service ready in 5 minutes\r\n"},
-         Nothing,
+         {},
          kFtpConnectFailed,
          "unable to connect to FTP server: 120 Service ready in 5 minutes",
          ""},
@@ -120,40 +136,37 @@ const std::vector<ClientCase> &Cases() {
         {"LongLinesInRepliesAreCut",
          {"S220-Welcome\r\n220-" + kLong1000 + "\r\n220 ready\r\n", "L",
           "S331 " + kLong1000 + "\r\n", "L", "S230 in\r\n", "L", "S550 " + kLong1000 + "\r\n"},
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->Delete(L"f");
-         },
+         {kLogIn, Do([](IFtpClient *c) { return c->Delete(L"f"); })},
          (HRESULT)0x8004F626,
          "550 " + kLong1000.substr(0, 188),
-         std::string(kLoginSent) + "DELE f\r\n"},
+         AfterLogin("DELE f\r\n")},
         {"ReplyLineOf255BytesBeforeCrLf",
          {"S220 " + std::string(251, 'x') + "\r\n", "L", "S530 " + std::string(251, 'y') + "\r\n"},
-         JustLogIn,
+         {kLogIn},
          (HRESULT)0x8004F612,
          "530 " + std::string(188, 'y'),
          "USER anonymous\r\n"},
         {"ReplyLineOf254BytesBeforeCrLfIsKeptWhole",
          {"S220 ready\r\n", "L", "S530 " + std::string(250, 'y') + "\r\n"},
-         JustLogIn,
+         {kLogIn},
          (HRESULT)0x8004F612,
          "530 " + std::string(250, 'y'),
          "USER anonymous\r\n"},
         {"GreetingOfMoreThan64KiB",
          {"S" + kHugeGreeting},
-         Nothing,
+         {},
          kFtpReplyTooLong,
          "the response from the FTP server was too long",
          ""},
         {"EndOfFileInsideAReply",
          {"S220 ready\r\n", "L", "S331 send pa", "C"},
-         JustLogIn,
+         {kLogIn},
          kFtpCtrlEof,
          "unexpected end-of-file while reading from the FTP control connection",
          "USER anonymous\r\n"},
         {"JunkWithoutAFinalLine",
          {"S220 ready\r\n", "L", "Sabc\r\n22 x\r\n2200 y\r\n\r\n", "C"},
-         JustLogIn,
+         {kLogIn},
          kFtpCtrlEof,
          "unexpected end-of-file while reading from the FTP control connection",
          "USER anonymous\r\n"},
@@ -161,86 +174,71 @@ const std::vector<ClientCase> &Cases() {
         // Login.
         {"LoginWith230AfterUserSendsNoPass",
          {"S220 ready\r\n", "L", "S230 come in\r\n"},
-         JustLogIn,
+         {kLogIn},
          S_OK,
          "",
          "USER anonymous\r\n"},
         {"LoginRefusedAtUser",
          {"S220 ready\r\n", "L", "S530 Not allowed\r\n"},
-         JustLogIn,
+         {kLogIn},
          (HRESULT)0x8004F612,
          "530 Not allowed",
          "USER anonymous\r\n"},
         {"LoginNeedingAnAccount",
          {"S220 ready\r\n", "L", "S331 password\r\n", "L", "S332 Need account\r\n"},
-         JustLogIn,
+         {kLogIn},
          kFtpLoginRefused,
          "FTP login refused by server: 332 Need account",
          kLoginSent},
         {"LoginAnsweredWithClass1",
          {"S220 ready\r\n", "L", "S150 what\r\n"},
-         JustLogIn,
+         {kLogIn},
          kFtpLoginRefused,
          "FTP login refused by server: 150 what",
          "USER anonymous\r\n"},
         {"NullPasswordSendsAnEmptyOne", kLogin,
-         [](IFtpClient *c, std::string *) { return c->Login(L"anonymous", nullptr, nullptr); },
-         S_OK, "", "USER anonymous\r\nPASS \r\n"},
+         {Do([](IFtpClient *c) { return c->Login(L"anonymous", nullptr, nullptr); })}, S_OK, "",
+         "USER anonymous\r\nPASS \r\n"},
         {"SecondLoginSendsRein",
          Join({kLogin,
                {"L", "S220 ready for new user\r\n", "L", "S331 password\r\n", "L",
                 "S230 in again\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->Login(L"second", L"pw", nullptr);
-         },
-         S_OK, "", std::string(kLoginSent) + "REIN\r\nUSER second\r\nPASS pw\r\n"},
+         {kLogIn, Do([](IFtpClient *c) { return c->Login(L"second", L"pw", nullptr); })}, S_OK,
+         "", AfterLogin("REIN\r\nUSER second\r\nPASS pw\r\n")},
         {"UserNameTooLong", kGreeting,
-         [](IFtpClient *c, std::string *) { return c->Login(kWide249.c_str(), L"", nullptr); },
+         {Do([](IFtpClient *c) { return c->Login(kWide249.c_str(), L"", nullptr); })},
          kFtpBadUser, "FTP user name invalid or too long", ""},
         {"CommandsBeforeLogin", kGreeting,
-         [](IFtpClient *c, std::string *) {
+         {Do([](IFtpClient *c) {
              HRESULT results[] = {c->Retrieve(L"f", 0), c->SetType('I', 0), c->Delete(L"f"),
                                   c->ChangeToParentDirectory(), c->EndTransfer()};
              for (HRESULT hr : results)
                  if (hr != kFtpNotLoggedIn)
                      return E_FAIL;
              return c->List(L"/");
-         },
+         })},
          kFtpNotLoggedIn, "not yet logged in to FTP server", ""},
 
         // Types.
         {"TypeAWithFormat0IsSentAsN", Join({kLogin, {"L", "S200 ok\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->SetType('A', 0);
-         },
-         S_OK, "", std::string(kLoginSent) + "TYPE A N\r\n"},
+         {kLogIn, Do([](IFtpClient *c) { return c->SetType('A', 0); })}, S_OK, "",
+         AfterLogin("TYPE A N\r\n")},
         {"TypesAndFormatsThatAreSent",
          Join({kLogin,
                {"L", "S200 ok\r\n", "L", "S200 ok\r\n", "L", "S200 ok\r\n", "L", "S200 ok\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->SetType('E', 'T');
-             if (SUCCEEDED(hr))
-                 hr = c->SetType('A', 'C');
-             if (SUCCEEDED(hr))
-                 hr = c->SetType('I', 'x');
-             return FAILED(hr) ? hr : c->SetType('L', 2147483647u);
-         },
-         S_OK, "",
-         std::string(kLoginSent) + "TYPE E T\r\nTYPE A C\r\nTYPE I\r\nTYPE L 2147483647\r\n"},
+         {kLogIn, Do([](IFtpClient *c) { return c->SetType('E', 'T'); }),
+          Do([](IFtpClient *c) { return c->SetType('A', 'C'); }),
+          Do([](IFtpClient *c) { return c->SetType('I', 'x'); }),
+          Do([](IFtpClient *c) { return c->SetType('L', 2147483647u); })},
+         S_OK, "", AfterLogin("TYPE E T\r\nTYPE A C\r\nTYPE I\r\nTYPE L 2147483647\r\n")},
         {"TypesThatAreRefusedLocally", kLogin,
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             if (FAILED(hr))
-                 return hr;
-             if (c->SetType('A', 'X') != kFtpBadType ||
-                 c->SetType('L', 2147483648u) != kFtpBadType || c->SetType('a', 0) != kFtpBadType)
-                 return E_FAIL;
-             return c->SetType('B', 0);
-         },
+         {kLogIn, Do([](IFtpClient *c) {
+              if (c->SetType('A', 'X') != kFtpBadType ||
+                  c->SetType('L', 2147483648u) != kFtpBadType ||
+                  c->SetType('a', 0) != kFtpBadType)
+                  return E_FAIL;
+              return c->SetType('B', 0);
+          })},
          kFtpBadType, "invalid FTP file type", kLoginSent},
 
         // Transfers.
@@ -249,176 +247,109 @@ const std::vector<ClientCase> &Cases() {
                kPortOk,
                {"L", "S150 Opening BINARY mode data connection\r\n", "Ohello world",
                 "S226 Transfer complete\r\n"}}),
-         [](IFtpClient *c, std::string *got) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->Retrieve(L"/dat/f", 0);
-             return FAILED(hr) ? hr : ReadAll(c, got);
-         },
-         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR /dat/f\r\n", "hello world"},
+         {kLogIn, Retrieve(L"/dat/f")}, S_OK, "",
+         AfterLogin(kPortSent + std::string("RETR /dat/f\r\n")), "hello world"},
         {"ReplyStartAnd226InOneWrite",
          Join({kLogin,
                kPortOk,
                {"L", "S150 Opening data connection\r\n226 Transfer complete\r\n", "Ohello"}}),
-         [](IFtpClient *c, std::string *got) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->Retrieve(L"f", 0);
-             return FAILED(hr) ? hr : ReadAll(c, got);
-         },
-         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR f\r\n", "hello"},
+         {kLogIn, Retrieve(L"f")}, S_OK, "", AfterLogin(kPortSent + std::string("RETR f\r\n")),
+         "hello"},
         {"Long150And226InOneWrite",
          Join({kLogin,
                kPortOk,
                {"L", "S150 " + kLong1000 + "\r\n226 Transfer complete\r\n", "Ohello"}}),
-         [](IFtpClient *c, std::string *got) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->Retrieve(L"f", 0);
-             return FAILED(hr) ? hr : ReadAll(c, got);
-         },
-         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR f\r\n", "hello"},
+         {kLogIn, Retrieve(L"f")}, S_OK, "", AfterLogin(kPortSent + std::string("RETR f\r\n")),
+         "hello"},
         {"WholeReplyAndNextTogether",
          {"S220 ready\r\n331 already here\r\n", "L", "L", "S230 in\r\n"},
-         JustLogIn,
+         {kLogIn},
          S_OK,
          "",
          kLoginSent},
         {"ALargeFileFillsOneRead",
          Join({kLogin, kPortOk, {"L", "S150 Opening\r\n", "O" + kBig, "S226 done\r\n"}}),
-         [](IFtpClient *c, std::string *got) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->Retrieve(L"big", 0);
-             if (FAILED(hr))
-                 return hr;
-             IStream *data = nullptr;
-             c->QueryInterface(IID_IStream, (void **)&data);
-             got->assign(kBig.size(), '\0');
-             ULONG n = 0;
-             hr = data->Read(&(*got)[0], (ULONG)got->size(), &n);
-             data->Release();
-             if (FAILED(hr) || n != got->size())
-                 return E_FAIL;
-             return c->EndTransfer();
-         },
-         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR big\r\n", kBig},
+         {kLogIn, Do([](IFtpClient *c) { return c->Retrieve(L"big", 0); }),
+          [](IFtpClient *c, std::string *got) {
+              IStream *data = nullptr;
+              c->QueryInterface(IID_IStream, (void **)&data);
+              got->assign(kBig.size(), '\0');
+              ULONG n = 0;
+              HRESULT hr = data->Read(&(*got)[0], (ULONG)got->size(), &n);
+              data->Release();
+              if (FAILED(hr) || n != got->size())
+                  return E_FAIL;
+              return c->EndTransfer();
+          }},
+         S_OK, "", AfterLogin(kPortSent + std::string("RETR big\r\n")), kBig},
         {"RestartOffsetSendsRest",
          Join({kLogin,
                kPortOk,
                {"L", "S350 Restarting at 1000\r\n", "L", "S150 Opening\r\n", "Otail",
                 "S226 done\r\n"}}),
-         [](IFtpClient *c, std::string *got) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->Retrieve(L"f", 1000);
-             return FAILED(hr) ? hr : ReadAll(c, got);
-         },
-         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nREST 1000\r\nRETR f\r\n", "tail"},
+         {kLogIn, Retrieve(L"f", 1000)}, S_OK, "",
+         AfterLogin(kPortSent + std::string("REST 1000\r\nRETR f\r\n")), "tail"},
         {"OffsetOf4GiBIsNotSupported", Join({kLogin, kPortOk}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->Retrieve(L"f", 0x100000000ull);
-         },
-         E_NOTIMPL, "<none>", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\n"},
+         {kLogIn, Retrieve(L"f", 0x100000000ull)}, E_NOTIMPL, "<none>", AfterLogin(kPortSent)},
         {"EndTransferAfter250",
          Join({kLogin, kPortOk, {"L", "S150 Opening\r\n", "Odata", "S250 done\r\n"}}),
-         [](IFtpClient *c, std::string *got) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->Retrieve(L"f", 0);
-             return FAILED(hr) ? hr : ReadAll(c, got);
-         },
-         kFtpUnexpectedReply, "unexpected response from FTP server",
-         std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR f\r\n", "data"},
+         {kLogIn, Retrieve(L"f")}, kFtpUnexpectedReply, "unexpected response from FTP server",
+         AfterLogin(kPortSent + std::string("RETR f\r\n")), "data"},
         {"RefusedRetrieve",
          Join({kLogin, kPortOk, {"L", "S550 f: No such file or directory.\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->Retrieve(L"f", 0);
-             // No transfer is left open.
-             return FAILED(hr) && c->EndTransfer() == S_OK ? hr : E_FAIL;
-         },
+         {kLogIn, Do([](IFtpClient *c) {
+              HRESULT hr = c->Retrieve(L"f", 0);
+              // No transfer is left open.
+              return FAILED(hr) && c->EndTransfer() == S_OK ? hr : E_FAIL;
+          })},
          (HRESULT)0x8004F626, "550 f: No such file or directory.",
-         std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR f\r\n"},
+         AfterLogin(kPortSent + std::string("RETR f\r\n"))},
         {"RetrieveAnsweredWith200", Join({kLogin, kPortOk, {"L", "S200 fine\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->Retrieve(L"f", 0);
-         },
-         kFtpUnexpectedReply, "unexpected response from FTP server",
-         std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nRETR f\r\n"},
+         {kLogIn, Retrieve(L"f")}, kFtpUnexpectedReply, "unexpected response from FTP server",
+         AfterLogin(kPortSent + std::string("RETR f\r\n"))},
         {"RefusedPort", Join({kLogin, {"L", "S500 Illegal PORT command.\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->NameList(L"/");
-         },
-         (HRESULT)0x8004F5F4, "500 Illegal PORT command.",
-         std::string(kLoginSent) + "PORT 127,0,0,1,*\r\n"},
+         {kLogIn, Do([](IFtpClient *c) { return c->NameList(L"/"); })}, (HRESULT)0x8004F5F4,
+         "500 Illegal PORT command.", AfterLogin(kPortSent)},
         {"FileNameTooLongForATransfer", Join({kLogin, kPortOk, {"L", "S350 Restarting\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->Retrieve(kWide249.c_str(), 5);
-         },
-         kFtpBadFileName, "FTP filename invalid or too long",
-         std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nREST 5\r\n"},
+         {kLogIn, Retrieve(kWide249, 5)}, kFtpBadFileName, "FTP filename invalid or too long",
+         AfterLogin(kPortSent + std::string("REST 5\r\n"))},
         {"TransferWhileOneIsOpen",
          Join({kLogin, kPortOk, {"L", "S150 Opening\r\n", "Oabc", "S226 done\r\n"}}),
-         [](IFtpClient *c, std::string *got) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->List(L"/dat");
-             if (FAILED(hr))
-                 return hr;
-             if (c->Retrieve(L"f", 0) != kFtpDataAlreadyOpen)
-                 return E_FAIL;
-             return ReadAll(c, got);
-         },
-         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nLIST /dat\r\n", "abc"},
+         {kLogIn, Do([](IFtpClient *c) { return c->List(L"/dat"); }),
+          Do([](IFtpClient *c) {
+              return c->Retrieve(L"f", 0) == kFtpDataAlreadyOpen ? S_OK : E_FAIL;
+          }),
+          ReadAll},
+         S_OK, "", AfterLogin(kPortSent + std::string("LIST /dat\r\n")), "abc"},
         {"ReadWithoutTransfer", kLogin,
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             if (FAILED(hr) || c->EndTransfer() != S_OK)
-                 return E_FAIL;
-             IStream *data = nullptr;
-             c->QueryInterface(IID_IStream, (void **)&data);
-             char buffer[4];
-             ULONG n = 0;
-             hr = data->Read(buffer, sizeof buffer, &n);
-             data->Release();
-             return hr;
-         },
+         {kLogIn, Do([](IFtpClient *c) {
+              if (c->EndTransfer() != S_OK)
+                  return E_FAIL;
+              IStream *data = nullptr;
+              c->QueryInterface(IID_IStream, (void **)&data);
+              char buffer[4];
+              ULONG n = 0;
+              HRESULT hr = data->Read(buffer, sizeof buffer, &n);
+              data->Release();
+              return hr;
+          })},
          kFtpDataNotOpen, "FTP data connection not open", kLoginSent},
         {"StoreSendsTheData",
          Join({kLogin, kPortOk, {"L", "S150 Ok to send data.\r\n", "I", "S226 stored\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->Store(L"up/a", 0);
-             return FAILED(hr) ? hr : Upload(c, "uploaded bytes");
-         },
-         S_OK, "", std::string(kLoginSent) + "PORT 127,0,0,1,*\r\nSTOR up/a\r\n", "",
-         "uploaded bytes"},
+         {kLogIn, Do([](IFtpClient *c) { return c->Store(L"up/a", 0); }),
+          Do([](IFtpClient *c) { return Upload(c, "uploaded bytes"); })},
+         S_OK, "", AfterLogin(kPortSent + std::string("STOR up/a\r\n")), "", "uploaded bytes"},
         {"AppendAndNameList",
          Join({kLogin,
                kPortOk,
                {"L", "S150 Ok\r\n", "I", "S226 appended\r\n"},
                kPortOk,
                {"L", "S150 Here\r\n", "Oa\r\nb\r\n", "S226 sent\r\n"}}),
-         [](IFtpClient *c, std::string *got) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->Append(L"up/a");
-             if (SUCCEEDED(hr))
-                 hr = Upload(c, "more");
-             if (SUCCEEDED(hr))
-                 hr = c->NameList(L"up");
-             return FAILED(hr) ? hr : ReadAll(c, got);
-         },
+         {kLogIn, Do([](IFtpClient *c) { return c->Append(L"up/a"); }),
+          Do([](IFtpClient *c) { return Upload(c, "more"); }),
+          Do([](IFtpClient *c) { return c->NameList(L"up"); }), ReadAll},
          S_OK, "",
-         std::string(kLoginSent) +
-             "PORT 127,0,0,1,*\r\nAPPE up/a\r\nPORT 127,0,0,1,*\r\nNLST up\r\n",
+         AfterLogin(kPortSent + std::string("APPE up/a\r\n") + kPortSent + "NLST up\r\n"),
          "a\r\nb\r\n", "more"},
 
         // The rest of the command set.
@@ -426,53 +357,33 @@ const std::vector<ClientCase> &Cases() {
          Join({kLogin,
                {"L", "S250 ok\r\n", "L", "S200 ok\r\n", "L", "S257 \"/d\" created\r\n", "L",
                 "S250 removed\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->ChangeDirectory(L"/dat");
-             if (SUCCEEDED(hr))
-                 hr = c->ChangeToParentDirectory();
-             if (SUCCEEDED(hr))
-                 hr = c->MakeDirectory(L"/d");
-             return FAILED(hr) ? hr : c->RemoveDirectory(L"/d");
-         },
-         S_OK, "", std::string(kLoginSent) + "CWD /dat\r\nCDUP\r\nMKD /d\r\nRMD /d\r\n"},
+         {kLogIn, Do([](IFtpClient *c) { return c->ChangeDirectory(L"/dat"); }),
+          Do([](IFtpClient *c) { return c->ChangeToParentDirectory(); }),
+          Do([](IFtpClient *c) { return c->MakeDirectory(L"/d"); }),
+          Do([](IFtpClient *c) { return c->RemoveDirectory(L"/d"); })},
+         S_OK, "", AfterLogin("CWD /dat\r\nCDUP\r\nMKD /d\r\nRMD /d\r\n")},
         {"ChangeDirectoryAnsweredWith350", Join({kLogin, {"L", "S350 odd\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->ChangeDirectory(L"x");
-         },
-         kFtpUnexpectedReply, "unexpected response from FTP server",
-         std::string(kLoginSent) + "CWD x\r\n"},
+         {kLogIn, Do([](IFtpClient *c) { return c->ChangeDirectory(L"x"); })},
+         kFtpUnexpectedReply, "unexpected response from FTP server", AfterLogin("CWD x\r\n")},
         {"Rename",
          Join({kLogin, {"L", "S350 Ready for RNTO.\r\n", "L", "S250 Rename successful.\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->Rename(L"a", L"b");
-         },
-         S_OK, "", std::string(kLoginSent) + "RNFR a\r\nRNTO b\r\n"},
+         {kLogIn, Do([](IFtpClient *c) { return c->Rename(L"a", L"b"); })}, S_OK, "",
+         AfterLogin("RNFR a\r\nRNTO b\r\n")},
         {"RenameFromAnsweredWith250", Join({kLogin, {"L", "S250 hm\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             return FAILED(hr) ? hr : c->Rename(L"a", L"b");
-         },
-         kFtpUnexpectedReply, "unexpected response from FTP server",
-         std::string(kLoginSent) + "RNFR a\r\n"},
+         {kLogIn, Do([](IFtpClient *c) { return c->Rename(L"a", L"b"); })},
+         kFtpUnexpectedReply, "unexpected response from FTP server", AfterLogin("RNFR a\r\n")},
         {"NameLengthLimits", Join({kLogin, {"L", "S250 deleted\r\n", "L", "S257 made\r\n"}}),
-         [](IFtpClient *c, std::string *) {
-             HRESULT hr = LogIn(c);
-             if (SUCCEEDED(hr))
-                 hr = c->Delete(kWide248.c_str());
-             if (SUCCEEDED(hr))
-                 hr = c->MakeDirectory(kWide249.c_str());
-             if (FAILED(hr) || c->MakeDirectory(kWide250.c_str()) != kFtpBadFileName ||
-                 c->Delete(nullptr) != kFtpBadFileName)
-                 return E_FAIL;
-             return c->Delete(kWide249.c_str());
-         },
+         {kLogIn, Do([](IFtpClient *c) { return c->Delete(kWide248.c_str()); }),
+          Do([](IFtpClient *c) { return c->MakeDirectory(kWide249.c_str()); }),
+          Do([](IFtpClient *c) {
+              if (c->MakeDirectory(kWide250.c_str()) != kFtpBadFileName ||
+                  c->Delete(nullptr) != kFtpBadFileName)
+                  return E_FAIL;
+              return c->Delete(kWide249.c_str());
+          })},
          kFtpBadFileName, "FTP filename invalid or too long",
-         std::string(kLoginSent) + "DELE " + kName248 + "\r\nMKD " + kName249 + "\r\n"},
-        {"ReservedSlot", kGreeting, [](IFtpClient *c, std::string *) { return c->Reserved(L"x"); },
+         AfterLogin("DELE " + kName248 + "\r\nMKD " + kName249 + "\r\n")},
+        {"ReservedSlot", kGreeting, {Do([](IFtpClient *c) { return c->Reserved(L"x"); })},
          E_NOTIMPL, "<none>", ""},
     };
     return cases;
@@ -497,7 +408,9 @@ TEST_P(FtpClientCase, Dialogue) {
     std::string error = FAILED(hr) ? TakeThreadError() : "";
     std::string got;
     if (SUCCEEDED(hr)) {
-        hr = t.run(client, &got);
+        for (const Step &step : t.steps)
+            if (FAILED(hr = step(client, &got)))
+                break;
         error = FAILED(hr) ? TakeThreadError() : "";
         client->Release();
     } else {

@@ -20,7 +20,7 @@ from ftp_script_server import ScriptServer  # noqa: E402
 
 
 def files():
-    """The files under /dat that ftp_source_test.cpp expects."""
+    """The files under /dat that tests/wfs/ftpsource_test.cpp expects."""
     out = {"small%d" % i: netfixture.pattern(100 + i, 100 + i)
            for i in range(50)}
     out["big"] = netfixture.pattern(3 << 20, 2)

@@ -1,5 +1,6 @@
 // The FTP reply reader fed from memory, as the FTP client feeds it: reads
-// of at most the buffer's free space, in pieces of a chosen size.
+// of at most the buffer's free space, in pieces of a chosen size
+// (tests/net/readerfeed.h).
 
 #include <gtest/gtest.h>
 
@@ -7,40 +8,9 @@
 #include <vector>
 
 #include "net/ftpreply.h"
+#include "tests/net/readerfeed.h"
 
 namespace {
-
-// The final lines of the replies in stream, read one reply after another
-// with reads of at most `piece` bytes; "<eof>" or "<too long>" ends the
-// list when the stream ends inside a reply or a reply is refused.
-std::vector<std::string> FinalLines(const std::string &stream, size_t piece) {
-    char buffer[kFtpReplyBufferSize];
-    FtpReplyState state = {};
-    size_t offset = 0;
-    std::vector<std::string> lines;
-    for (;;) {
-        FtpReplyStart(buffer, &state);
-        FtpReplyStep step;
-        while ((step = FtpReplyNext(buffer, &state)) == kFtpReplyMore) {
-            EXPECT_LT(state.held, (uint32_t)kFtpReplyBufferSize);
-            size_t got =
-                std::min({piece, kFtpReplyBufferSize - (size_t)state.held, stream.size() - offset});
-            if (got == 0) {
-                if (state.held != 0 || offset != stream.size() || !lines.empty())
-                    lines.push_back("<eof>");
-                return lines;
-            }
-            memcpy(buffer + state.held, stream.data() + offset, got);
-            state.held += (uint32_t)got;
-            offset += got;
-        }
-        if (step == kFtpReplyOverLimit) {
-            lines.push_back("<too long>");
-            return lines;
-        }
-        lines.push_back(buffer);
-    }
-}
 
 TEST(FtpReply, RepliesReadWhateverTheReadSizes) {
     const std::string x1000(1000, 'x');
@@ -80,15 +50,17 @@ TEST(FtpReply, RepliesReadWhateverTheReadSizes) {
          {"220 " + std::string(123, 'e'), "<eof>"}},
         {"reply one byte over the limit",
          lines511 + "220 " + std::string(124, 'e') + "\n",
-         {"<too long>"}},
-        {"endless line", "220 " + std::string(70000, 'e'), {"<too long>"}},
+         {"<over limit>"}},
+        {"endless line", "220 " + std::string(70000, 'e'), {"<over limit>"}},
         {"ends inside a reply", "220 ready\r\n331 pass", {"220 ready", "<eof>"}},
         {"ends inside a long line", "220-" + x1000, {"<eof>"}},
     };
     for (const auto &c : cases) {
         for (size_t piece : {1, 5, 100, 256}) {
             SCOPED_TRACE(std::string(c.name) + ", reads of " + std::to_string(piece));
-            EXPECT_EQ(c.lines, FinalLines(c.stream, piece));
+            FtpRepliesOutcome out = FeedFtpReplies(c.stream, piece);
+            EXPECT_TRUE(out.sound);
+            EXPECT_EQ(c.lines, out.finals);
         }
     }
 }

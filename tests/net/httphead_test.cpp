@@ -1,59 +1,14 @@
 // The response head reader fed from memory, as the HTTP client feeds it:
 // reads arrive in pieces of a chosen size, so a head is seen split at many
-// points.
+// points (tests/net/readerfeed.h).
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "net/httphead.h"
+#include "tests/net/readerfeed.h"
 
 namespace {
-
-constexpr uint32_t kCapacity = 1024;
-
-struct Outcome {
-    HttpHeadStep step;
-    uint32_t status = 0;
-    std::string statusLine = "<none>";
-    int32_t contentLength = -1;
-    std::string body;  // what was held at the end and what was never read
-};
-
-// Reads response with a first read of at most `first` bytes and then reads
-// of at most `piece` bytes, never holding more than the buffer.
-Outcome ReadHead(const std::string &response, size_t first, size_t piece) {
-    char buffer[kCapacity];
-    uint32_t held = 0;
-    size_t offset = 0;
-    bool ended = false;
-    bool firstRead = true;
-    HttpHeadReader head;
-    HttpHeadStart(&head);
-    Outcome out;
-    for (;;) {
-        out.step = HttpHeadNext(&head, buffer, &held, kCapacity, ended);
-        EXPECT_LE(held, kCapacity);
-        if (out.step == kHttpHeadMore) {
-            size_t want = std::min<size_t>(firstRead ? first : piece, kCapacity - held);
-            size_t got = std::min(want, response.size() - offset);
-            memcpy(buffer + held, response.data() + offset, got);
-            held += (uint32_t)got;
-            offset += got;
-            ended = got == 0;
-            firstRead = false;
-        } else if (out.step == kHttpHeadStatusLine) {
-            out.statusLine = buffer;
-        } else {
-            break;
-        }
-    }
-    out.status = head.status;
-    out.contentLength = head.contentLength;
-    if (out.step == kHttpHeadDone || out.step == kHttpHeadNone)
-        out.body = std::string(buffer, held) + response.substr(offset);
-    return out;
-}
 
 std::string Head(const std::string &statusLine, const std::string &headers = "") {
     return statusLine + "\r\n" + headers + "\r\n";
@@ -119,7 +74,8 @@ TEST(HttpHead, HeadsReadWhateverTheReadSizes) {
     for (const auto &c : cases) {
         for (size_t piece : {1, 3, 64, 1024}) {
             SCOPED_TRACE(std::string(c.name) + ", reads of " + std::to_string(piece));
-            Outcome out = ReadHead(c.response, piece, piece);
+            HttpHeadOutcome out = FeedHttpHead(c.response, piece, piece);
+            EXPECT_TRUE(out.sound);
             EXPECT_EQ(c.step, out.step);
             if (c.step == kHttpHeadDone || c.step == kHttpHeadNone || c.statusLine != "<none>") {
                 EXPECT_EQ(c.status, out.status);
@@ -135,14 +91,15 @@ TEST(HttpHead, AHeadSplitBeforeItsEighthByteIsStillAHead) {
     std::string response = Head("HTTP/1.0 200 OK") + "body";
     for (size_t first : {1, 4, 7}) {
         SCOPED_TRACE("first read of " + std::to_string(first));
-        Outcome out = ReadHead(response, first, 1);
+        HttpHeadOutcome out = FeedHttpHead(response, first, 1);
+        EXPECT_TRUE(out.sound);
         EXPECT_EQ(kHttpHeadDone, out.step);
         EXPECT_EQ("HTTP/1.0 200 OK", out.statusLine);
         EXPECT_EQ("body", out.body);
     }
     // Data that ends before its eighth byte has no head, whatever it starts with.
     for (const char *shortData : {"HTTP/1.", "HT", "hello"}) {
-        Outcome out = ReadHead(shortData, 1, 1);
+        HttpHeadOutcome out = FeedHttpHead(shortData, 1, 1);
         EXPECT_EQ(kHttpHeadNone, out.step);
         EXPECT_EQ(200u, out.status);
         EXPECT_EQ(shortData, out.body);

@@ -11,7 +11,7 @@ import sys
 import tempfile
 
 import netfixture
-from http_script_server import ScriptedHttpServer
+from http_script_server import scripted_http_server
 
 # The served file "data"; the C++ side computes the same bytes (ServedData).
 DATA_SIZE = 300000
@@ -29,7 +29,7 @@ def main():
             f.write(netfixture.pattern(DATA_SIZE, DATA_SEED))
         open(os.path.join(root, "empty"), "wb").close()
         try:
-            script = ScriptedHttpServer()
+            script = scripted_http_server()
             servers.append(script)
             servers.append(netfixture.start_nginx(work, root))
             servers.append(netfixture.start_python_http(work, root))

@@ -4,15 +4,37 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "base/errtext.h"
 #include "net/tcp.h"
 #include "tests/net/nettest.h"
 
 namespace {
 
-DWORD WINAPI CancelSoon(void *) {
-    Sleep(300);
-    TcpCancel();
+// Bounds the test's waits on the reader: far above the tenth of a second a
+// cancel may take, far below the minute of silence after which the read
+// would end by itself.
+constexpr DWORD kEndBoundMs = 10000;
+// How long the read must go on waiting before the cancel. It cannot tell
+// when it has begun to wait, so it gets this long to start; on a machine
+// too busy for that the cancel comes first and ends the read all the same.
+constexpr DWORD kStillWaitingMs = 300;
+
+struct PendingRead {
+    IStream *stream;
+    HANDLE started;  // set just before the read
+    HRESULT result;
+    ULONG got;
+    std::string error;
+};
+
+DWORD WINAPI ReadNothing(void *argument) {
+    PendingRead *read = (PendingRead *)argument;
+    char buffer[16];
+    SetEvent(read->started);
+    read->result = read->stream->Read(buffer, sizeof buffer, &read->got);
+    read->error = TakeThreadError();
     return 0;
 }
 
@@ -33,25 +55,32 @@ TEST(TcpCancel, EndsTheWaitInProgressAndEveryLaterOne) {
     ASSERT_EQ(S_OK, client->QueryInterface(IID_IStream, (void **)&stream));
 
     // The server sends nothing: the read waits until the cancel.
-    HANDLE canceller = CreateThread(nullptr, 0, CancelSoon, nullptr, 0, nullptr);
-    ASSERT_NE(nullptr, canceller);
-    DWORD start = GetTickCount();
-    char buffer[16];
-    ULONG got = 99;
-    EXPECT_EQ(E_UNEXPECTED, stream->Read(buffer, sizeof buffer, &got));
-    DWORD waited = GetTickCount() - start;
-    EXPECT_EQ(99u, got);
-    EXPECT_EQ(ErrorText(WSAEINTR), TakeThreadError());
-    EXPECT_GE(waited, 250u);
-    EXPECT_LT(waited, 1000u);
-    WaitForSingleObject(canceller, INFINITE);
-    CloseHandle(canceller);
+    PendingRead read = {stream, CreateEvent(nullptr, TRUE, FALSE, nullptr), S_OK, 99, ""};
+    ASSERT_NE(nullptr, read.started);
+    HANDLE reader = CreateThread(nullptr, 0, ReadNothing, &read, 0, nullptr);
+    ASSERT_NE(nullptr, reader);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(read.started, kEndBoundMs));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(reader, kStillWaitingMs));
+    TcpCancel();
+    DWORD ended = WaitForSingleObject(reader, kEndBoundMs);
+    EXPECT_EQ(WAIT_OBJECT_0, ended);
+    // A read the cancel missed still ends at its own bound on silence, and
+    // the reader must not outlive what it writes to.
+    if (ended != WAIT_OBJECT_0)
+        WaitForSingleObject(reader, 2 * kIdleBoundMs);
+    CloseHandle(reader);
+    CloseHandle(read.started);
+    EXPECT_EQ(E_UNEXPECTED, read.result);
+    EXPECT_EQ(99u, read.got);
+    EXPECT_EQ(ErrorText(WSAEINTR), read.error);
 
     // Later waits end at once: a connection waiting to be accepted, an
     // answer that never comes.
     ITcpConnection *late = nullptr;
     EXPECT_EQ(E_UNEXPECTED, listener->Accept(&late));
     EXPECT_EQ(ErrorText(WSAEINTR), TakeThreadError());
+    char buffer[16];
+    ULONG got = 99;
     EXPECT_EQ(E_UNEXPECTED, stream->Read(buffer, sizeof buffer, &got));
     EXPECT_EQ(ErrorText(WSAEINTR), TakeThreadError());
 

@@ -20,6 +20,7 @@
 #include "tools/mksetup/placeholders.h"
 #include "tools/mksetup/stringtable.h"
 #include "tools/mksetup/platform.h"
+#include "tools/mksetup/progress.h"
 #include "tools/mksetup/template.h"
 #include "tools/mksetup/updater.h"
 #include "wfs/sha1.h"
@@ -211,7 +212,8 @@ struct Sink {
 
 // Streams one file (or a licence's text) through a sink and sets its
 // digest, checking a ready file's digest against its name.
-int32_t PackFile(PackedFile *file, Sink *sink, std::vector<unsigned char> *chunk) {
+int32_t PackFile(PackedFile *file, Sink *sink, std::vector<unsigned char> *chunk,
+                 Progress *progress) {
     Sha1Init(&sink->sha1);
     if (file->licence) {
         if (sink->Write(file->text.data(), (uint32_t)file->text.size()) < 0)
@@ -233,6 +235,7 @@ int32_t PackFile(PackedFile *file, Sink *sink, std::vector<unsigned char> *chunk
             else
                 status = sink->Write(chunk->data(), (uint32_t)n);
             done += n;
+            progress->Add(n);
         }
         fclose(in);
         if (status < 0)
@@ -469,6 +472,10 @@ int32_t Build(const BuildOptions &options, std::string *descriptionName) {
             return -1;
 
     std::vector<unsigned char> chunk(kChunk);
+    uint64_t total = 0;
+    for (const PackedFile &file : tmpl.files)
+        total += file.size;
+    Progress progress(total, !options.quiet);
     // Every file is read once: hashed, carried and mirrored in one pass.
     auto pack = [&](PackedFile *file, bool carry, const std::string *bytes) -> int32_t {
         Sink sink = {carry ? &writer : nullptr,
@@ -485,7 +492,7 @@ int32_t Build(const BuildOptions &options, std::string *descriptionName) {
             Sha1Final(&sink.sha1);
             DigestFromHash(&sink.sha1, &file->digest);
         } else {
-            status = PackFile(file, &sink, &chunk);
+            status = PackFile(file, &sink, &chunk, &progress);
         }
         if (sink.mirror != nullptr) {
             if (fclose(sink.mirror) != 0 && status == 0)

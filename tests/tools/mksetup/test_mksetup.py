@@ -4,6 +4,7 @@ output is the same on every run and from both of its builds, and set-urls
 and list on what it made."""
 import hashlib
 import os
+import pty
 import shutil
 import signal
 import struct
@@ -656,6 +657,31 @@ class OutputTest(PackagerTest):
                                         .hexdigest()) for n in os.listdir(mirror)),
                                 proc.stdout.replace(b"\r\n", b"\n")))
             self.assertEqual(outputs[0], outputs[1], arch)
+
+    def test_progress_only_on_a_terminal(self):
+        # Hashing 1 GiB (a sparse file) lasts long enough for a progress
+        # line on a terminal, redrawn in place and cleared; into a pipe
+        # nothing of it goes.
+        product = Product(os.path.join(self.work, "product"))
+        os.truncate(os.path.join(product.root, "data", "birds.db"), 1 << 30)
+        args = [MKSETUP, "build", product.template, "-o", os.path.join(self.work, "setup.exe"),
+                "--carry", "none", "--http", "http://127.0.0.1:8/dat/"]
+        controller, terminal = pty.openpty()
+        proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=terminal, cwd=self.work)
+        os.close(terminal)
+        shown = b""
+        try:
+            while chunk := os.read(controller, 4096):
+                shown += chunk
+        except OSError:  # the terminal is gone with the packager
+            pass
+        os.close(controller)
+        self.assertEqual(proc.wait(300), 0, shown)
+        self.assertRegex(shown, rb"\rmksetup: \d+ of 1024 MiB hashed and written, \d+ MB/s, \d+ s left")
+        self.assertTrue(shown.rstrip(b" ").endswith(b"\r"), shown[-100:])
+        piped = subprocess.run(args, capture_output=True, cwd=self.work, timeout=300)
+        self.assertEqual(piped.returncode, 0, piped.stderr)
+        self.assertEqual(piped.stderr, b"")
 
     def test_set_urls_rewrites_only_the_urls(self):
         product = self.product()

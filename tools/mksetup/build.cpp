@@ -377,7 +377,8 @@ int32_t AddUpdater(Template *tmpl, const BuildOptions &options, TemporaryFile *f
         if (file.licence) {
             Sha1Context sha1;
             Sha1Init(&sha1);
-            Sha1Update(&sha1, file.text.data(), file.text.size());
+            Sha1Update(&sha1, file.text.data(),
+                       (uint32_t)file.text.size());  // a licence: 4095 bytes at most
             Sha1Final(&sha1);
             Digest digest;
             DigestFromHash(&sha1, &digest);
